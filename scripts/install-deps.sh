@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian machine.
+# Idempotent: packages already present are left alone.
+set -euo pipefail
+
+packages=(
+  build-essential g++ cmake make pkg-config
+  libgtest-dev libgmock-dev googletest
+  libxerces-c-dev libutfcpp-dev
+  clang-format
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,44 @@
+// The trace log: a process-wide append-only text file, off unless the user
+// names one. Each message is a separate open, append and close, so what was
+// written survives an abrupt end and another process may read along.
+//
+// Levels: 1 detail, 2 function entry, 3 events a user needs. Both programs keep
+// the minimum level at 3. Formatting happens only after the enabled and level
+// tests, so a disabled log costs two comparisons.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "TK/tk_singl.h"
+
+class tk_logger : public tk_singleton<tk_logger> {
+ public:
+  // name may be null: the program's own path with ".log" is used then.
+  tk_logger(const char* name, bool enabled, int min_level, bool time_stamps);
+
+  bool enabled() const noexcept { return m_enabled; }
+  const std::string& file_name() const noexcept { return m_file_name; }
+  void set_file(const std::string& name);  // enables logging, keeps `truncated`
+
+  void write(int level, const char* text, size_t len);
+
+  int m_min_level = 3;  // public, as the driver resets it after each table
+
+ private:
+  void truncate();
+
+  std::string m_file_name;
+  bool m_line_end = true;
+  bool m_enabled = false;
+  bool m_truncated = false;
+  bool m_time_stamps = false;
+};
+
+// printf-style; text is UTF-8. Wide texts are passed converted (tk_u8()).
+void log_message(int level, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Cheap test callers can use to skip building costly arguments.
+bool log_enabled(int level) noexcept;
+
