@@ -68,6 +68,10 @@ class ora_charsets {
   // Text of a value stored in the character set with the given Oracle id.
   void decode(int ora_id, const uint8_t* p, size_t n, tk_wstring& out) const;
 
+  // Character set of the export client (classic header bytes 1-2): the
+  // statement text of a classic dump is written in it.
+  int m_client_id = 0;
+
   int m_char_set = ORA_CS_SINGLE;
   int m_nchar_set = ORA_CS_UTF16;
   int m_ansi_char_set = 0;

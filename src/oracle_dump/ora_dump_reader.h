@@ -26,6 +26,15 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
 
   void set_progress(int64_t position, int64_t size);
   void set_local_progress(int64_t start, int64_t end, int64_t current);
+  // Where the Data Pump scan's last search stopped (its progress).
+  void set_cur_pos(int64_t pos) {
+    std::lock_guard<std::mutex> lock(m_cs_progress);
+    m_ui_cur_pos = pos;
+  }
+  void set_progress_value(int value) {
+    std::lock_guard<std::mutex> lock(m_cs_progress);
+    m_ui_progress = value;
+  }
   int get_progress() const;
   int get_local_progress() const;
 

@@ -1,0 +1,102 @@
+// Pattern search over the mapped dump: memchr/memmem over the rest of the
+// file, so a search reads each byte once and costs no copies.
+#include "oracle_dump/ora_dump_search.h"
+
+#include <cstring>
+
+#include "TK/tk_exc.h"
+#include "TK/tk_log.h"
+
+bool seek_to_symbols(ora_dump_stream& s, const void* pattern, size_t length, int64_t& found_at) {
+  if (length == 0) {
+    found_at = s.tell();
+    return true;
+  }
+  const size_t rest = s.remaining();
+  if (rest < length) {
+    s.seek(s.size());
+    return false;
+  }
+  const void* hit = ::memmem(s.here(), rest, pattern, length);
+  if (hit == nullptr) {
+    s.seek(s.size());
+    return false;
+  }
+  const int64_t at = static_cast<const uint8_t*>(hit) - s.data();
+  s.seek(at + static_cast<int64_t>(length));
+  found_at = s.tell();
+  return true;
+}
+
+bool seek_to_symbols(ora_dump_stream& s, std::string_view pattern, int64_t& found_at) {
+  return seek_to_symbols(s, pattern.data(), pattern.size(), found_at);
+}
+
+bool seek_to_byte(ora_dump_stream& s, uint8_t byte, int64_t& found_at) {
+  const void* hit = std::memchr(s.here(), byte, s.remaining());
+  if (hit == nullptr) {
+    s.seek(s.size());
+    return false;
+  }
+  s.seek((static_cast<const uint8_t*>(hit) - s.data()) + 1);
+  found_at = s.tell();
+  return true;
+}
+
+static std::string_view trim_blanks(std::string_view t) {
+  while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+  while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+  return t;
+}
+
+std::string read_name_before_paren(ora_dump_stream& s) {
+  const int64_t p0 = s.tell();
+  int64_t found = 0;
+  if (!seek_to_byte(s, '(', found)) return std::string();
+  const int64_t k = found - p0;
+  if (k - 1 <= 0) return std::string();
+  const char* text = reinterpret_cast<const char*>(s.data() + p0);
+  size_t n = static_cast<size_t>(k - 1);
+  if (const void* nul = std::memchr(text, 0, n)) n = static_cast<const char*>(nul) - text;
+  s.seek(found - 1);
+  return std::string(trim_blanks(std::string_view(text, n)));
+}
+
+std::string embellish_name(std::string_view name, char quote) {
+  if (name.size() >= 3 && name.front() == quote && name.back() == quote)
+    return std::string(name.substr(1, name.size() - 2));
+  return std::string(name);
+}
+
+void extract_xml(int64_t start, int64_t end, ora_dump_stream& s, std::vector<uint8_t>& out) {
+  const int64_t span = end - start;
+  s.seek(start);
+  int64_t consumed = 0;
+  while (span >= 8 && consumed <= span - 8) {
+    const uint8_t* h = s.take(2);
+    if (h == nullptr) break;
+    uint16_t n16 = 0;
+    int64_t n = 0;
+    if (h[0] == 0x01 && h[1] == 0xFE) {
+      if (!s.read_u16be(n16)) break;
+      n = n16;
+    } else if ((h[0] == 0x06 || h[0] == 0x03) && h[1] == 0x01) {
+      uint8_t fe = 0;
+      if (!s.read_u8(fe)) break;
+      if (fe != 0xFE) throw dump_error("Unexpected metadata chunk header", s.tell() - 1, 1);
+      if (!s.read_u16be(n16)) break;
+      n = n16;
+    } else {
+      if (!s.skip(2)) break;
+      n = span - 4;
+    }
+    const size_t avail = s.remaining();
+    const size_t take = static_cast<size_t>(n) < avail ? static_cast<size_t>(n) : avail;
+    const uint8_t* p = s.take(take);
+    out.insert(out.end(), p, p + take);
+    consumed += n + 4;
+    if (take < static_cast<size_t>(n)) break;
+  }
+  out.push_back(0);
+  out.push_back(0);
+}

@@ -1,0 +1,323 @@
+// Table model of a dump: the schema from the CREATE TABLE text and the walk
+// over the table's rows.
+#include "oracle_dump/ora_dump_table.h"
+
+#include <cstring>
+
+#include "TK/tk_exc.h"
+#include "TK/tk_log.h"
+#include "oracle_dump/ora_dump_reader.h"
+#include "oracle_dump/ora_dump_search.h"
+#include "oracle_dump/ora_dump_stream.h"
+
+ora_dump_table::ora_dump_table(ora_dump_file* database, const tk_wstring& name_)
+    : udb_recordset(name_), p_database(database) {}
+
+ora_dump_table::~ora_dump_table() = default;
+
+tk_wstring ora_dump_table::ddl_text(std::string_view bytes) const {
+  if (m_ddl_charsets == nullptr) return tk_u16(bytes);
+  tk_wstring out;
+  m_ddl_charsets->decode(m_ddl_charsets->m_client_id, reinterpret_cast<const uint8_t*>(bytes.data()),
+                         bytes.size(), out);
+  return out;
+}
+
+bool ora_dump_table::init(std::shared_ptr<ora_dump_stream> stream, const table_pos& pos,
+                          std::shared_ptr<ora_dump_reader_th> decoder, const tk_string& version) {
+  TK_ASSERT(stream != nullptr && decoder != nullptr);
+  m_stream = std::move(stream);
+  m_token_handler = std::move(decoder);
+  m_record_counter = pos.record_count > 0 ? static_cast<uint64_t>(pos.record_count) : 0;
+  m_token_handler->reset();
+  const int64_t saved = m_stream->tell();
+  const bool ok = tk_starts_with_no_case(version, "EXPORT:") ? init_classic(pos) : init_pump(pos);
+  m_stream->seek(saved);
+  return ok;
+}
+
+namespace {
+
+bool find_line_feed(ora_dump_stream& s, int64_t& at) {
+  const void* hit = std::memchr(s.here(), '\n', s.remaining());
+  if (hit == nullptr) return false;
+  at = static_cast<const uint8_t*>(hit) - s.data();
+  return true;
+}
+
+}  // namespace
+
+bool ora_dump_table::init_classic(const table_pos& pos) {
+  ora_dump_stream& s = *m_stream;
+  m_start_pos = pos.start_pos;
+  m_end_pos = pos.end_pos;
+  s.seek(m_start_pos);
+
+  for (;;) {
+    const std::string_view w = s.read_word();
+    if (w.empty() || w == "TABLE") break;
+  }
+  read_name_before_paren(s);
+  int64_t lf = 0;
+  if (!find_line_feed(s, lf)) {
+    log_message(2, "process_table_desc FAILED");
+    return false;
+  }
+  const std::string desc(reinterpret_cast<const char*>(s.here()), static_cast<size_t>(lf - s.tell()));
+  m_lst_records.clear();
+  if (!process_table_desc(desc)) {
+    log_message(2, "process_table_desc FAILED");
+    return false;
+  }
+
+  std::string column_list;
+  for (const int64_t start : pos.v_data_start_pos) {
+    s.seek(start);
+    int64_t at = 0;
+    if (!seek_to_symbols(s, "INTO", at)) return false;
+    int64_t paren = 0;
+    if (!seek_to_byte(s, '(', paren)) return false;
+    paren -= 1;  // position of the "("
+    int64_t values = 0;
+    if (!seek_to_symbols(s, "VALUES (", values)) return false;
+    const int64_t list_end = values - 8;
+    if (list_end - paren > 1)
+      column_list.assign(reinterpret_cast<const char*>(s.data() + paren), static_cast<size_t>(list_end - paren));
+    if (!find_line_feed(s, lf)) continue;
+    s.seek(lf + 1);
+
+    std::vector<tk_wstring> names = get_fields_names(column_list);
+    m_token_handler->set_fields(names, schema);
+    m_token_handler->skip_field_description(s, schema);
+    if (m_token_handler->check_for_eof(s)) {
+      log_message(2, ">> EndOfTable <<");
+      continue;
+    }
+    if (m_partitions.empty()) {
+      m_lst_records.clear();
+      m_lst_records.push_back(s.tell());
+      m_start_pos = s.tell();
+    }
+    table_partition part;
+    part.start_pos = s.tell();
+    part.skip_blob_flag = m_token_handler->m_skip_blob_flag;
+    part.field_names = std::move(names);
+    m_partitions.push_back(std::move(part));
+  }
+  return true;
+}
+
+bool ora_dump_table::process_table_desc(const std::string& text) {
+  const size_t open = text.find('(');
+  if (open == std::string::npos) {
+    log_message(2, "Incorrect field format.");
+    return false;
+  }
+  // The column list ends where the parentheses balance again.
+  int depth = 1;
+  size_t close = open + 1;
+  bool quoted = false;
+  for (; close < text.size(); ++close) {
+    const char c = text[close];
+    if (c == '"') quoted = !quoted;
+    if (quoted) continue;
+    if (c == '(') ++depth;
+    if (c == ')' && --depth == 0) break;
+  }
+  const std::string_view list(text.data() + open + 1, close - open - 1);
+
+  // Split at commas outside parentheses and quotes.
+  std::vector<std::string> pieces;
+  std::string cur;
+  depth = 0;
+  quoted = false;
+  for (const char c : list) {
+    if (c == '"') quoted = !quoted;
+    if (!quoted) {
+      if (c == '(') ++depth;
+      if (c == ')' && depth > 0) --depth;
+      if (c == ',' && depth == 0) {
+        pieces.push_back(cur);
+        cur.clear();
+        continue;
+      }
+    }
+    cur.push_back(c);
+  }
+  const std::string last = tk_trim(cur);
+  if (!last.empty() && last.rfind("PRIMARY KEY", 0) != 0) pieces.push_back(last);
+
+  for (const std::string& piece : pieces) {
+    if (!add_field(piece))
+      throw tk_exception("Cannot parse table decription, [TABLE] " + tk_u8(name) + ": " + piece, 1);
+  }
+  return true;
+}
+
+bool ora_dump_table::add_field(const std::string& definition) {
+  const std::string def = tk_trim(definition);
+  if (tk_starts_with_no_case(def, "CONSTRAINT")) return true;
+
+  std::vector<std::string> tokens;
+  std::string cur;
+  int depth = 0;
+  bool quoted = false;
+  for (size_t i = 0; i < def.size(); ++i) {
+    const char c = def[i];
+    if (c == '"') quoted = !quoted;
+    if (!quoted) {
+      if (c == '(') ++depth;
+      if (c == ')' && depth > 0) --depth;
+      if (c == ' ' && depth == 0) {
+        // NUMBER (10, 2): a blank before "(" does not split.
+        if (i + 1 < def.size() && def[i + 1] == '(') continue;
+        if (!cur.empty()) tokens.push_back(cur);
+        cur.clear();
+        continue;
+      }
+    }
+    cur.push_back(c);
+  }
+  if (!tk_trim(cur).empty()) tokens.push_back(tk_trim(cur));
+  if (tokens.size() < 2) {
+    log_message(2, "Missing required tokens <field name>or/and <type>");
+    return false;
+  }
+
+  std::string_view raw_name = tokens[0];
+  if (raw_name.size() >= 2 && raw_name.front() == '"' && raw_name.back() == '"')
+    raw_name = raw_name.substr(1, raw_name.size() - 2);
+  const tk_wstring col_name = ddl_text(raw_name);
+
+  bool not_null = false;
+  for (size_t i = 2; i + 1 < tokens.size(); ++i)
+    if (tokens[i] == "NOT" && tokens[i + 1] == "NULL") not_null = true;
+
+  std::string type_text = tokens[1];
+  if (tokens.size() >= 3 && tk_upper(tokens[1]).find("LONG") != std::string::npos &&
+      tk_upper(tokens[2]).find("RAW") != std::string::npos)
+    type_text = "LONG RAW";
+
+  ora_type_info info;
+  if (!get_type(type_text, info)) {
+    log_message(2, "Failed to get field type.");
+    return false;
+  }
+  auto ftd = std::make_unique<t_orcale_ftd>(info.size, info.ora_type, col_name, info.vartype, not_null,
+                                            ole_variant(), 0);
+  uint32_t precision = info.precision, scale = info.scale;
+  if (precision < scale) {
+    if (precision != 0)
+      std::swap(precision, scale);
+    else
+      precision = 38;
+  }
+  ftd->precision = precision;
+  ftd->scale = scale;
+  if (info.vartype == VT_DATE) ftd->reserved = FTD_TRUSTED_DATE;
+  if (info.ora_type == ORA_SDO_GEOMETRY) ftd->reserved = FTD_SDO_GEOMETRY;
+  if (info.ora_type == ORA_CHAR) ftd->reserved = FTD_FIXED_CHAR;
+  if (info.ora_type == ORA_TIMESTAMP && tk_upper(def).find("WITH TIME ZONE") != std::string::npos)
+    ftd->reserved += FTD_WITH_TIME_ZONE;
+  if (schema.find_field(col_name)) return true;  // a repeated column is dropped
+  own_column(std::move(ftd));
+  return true;
+}
+
+std::vector<tk_wstring> ora_dump_table::get_fields_names(const std::string& column_list) {
+  std::vector<tk_wstring> names;
+  size_t i = 0;
+  while (true) {
+    const size_t a = column_list.find('"', i);
+    if (a == std::string::npos) break;
+    const size_t b = column_list.find('"', a + 1);
+    if (b == std::string::npos) break;
+    names.push_back(tk_u16(std::string_view(column_list).substr(a + 1, b - a - 1)));
+    i = b + 1;
+  }
+  return names;
+}
+
+// ---- row iteration ------------------------------------------------------------
+
+void ora_dump_table::set_progress() {
+  if (ora_dump_reader* r = ora_dump_reader::get())
+    r->set_local_progress(m_start_pos, m_end_pos, m_stream ? m_stream->tell() : 0);
+}
+
+void ora_dump_table::enter_partition(size_t index) {
+  m_current_partition = index;
+  const table_partition& p = m_partitions[index];
+  m_token_handler->m_skip_blob_flag = p.skip_blob_flag;
+  m_token_handler->set_fields(p.field_names, schema);
+}
+
+void ora_dump_table::reset() {
+  if (!m_lst_records.empty()) {
+    m_cur_record = 0;
+    m_stream->seek(m_lst_records.front());
+  } else {
+    m_cur_record = 0;
+    if (m_stream) m_stream->seek(m_start_pos);
+  }
+  if (!m_partitions.empty()) enter_partition(0);
+  set_progress();
+}
+
+bool ora_dump_table::is_eof() { return m_lst_records.empty() || m_cur_record >= m_lst_records.size(); }
+
+udb_record* ora_dump_table::get_item1() {
+  if (is_eof()) throw tk_exception("Out of recordset range.", 0);
+  ora_dump_stream& s = *m_stream;
+  const int64_t saved = s.tell();
+  s.seek(m_lst_records[m_cur_record]);
+  bool ok = false;
+  try {
+    ok = m_token_handler->get_record(s, schema, m_end_pos, m_record);
+  } catch (...) {
+    s.seek(saved);
+    throw;
+  }
+  const bool at_end = m_token_handler->check_for_eof(s);
+  if (!at_end && m_cur_record + 1 == m_lst_records.size()) m_lst_records.push_back(s.tell());
+  set_progress();
+  s.seek(saved);
+  return ok ? &m_record : nullptr;
+}
+
+void ora_dump_table::next() {
+  if (is_eof()) {
+    log_message(2, "ERROR: EOF has been reached");
+    throw tk_exception("Out of recordset range.", 0);
+  }
+  if (m_record_counter == 0) m_record_counter = 1;
+  if (m_cur_record + 1 < m_lst_records.size()) {
+    ++m_cur_record;
+    ++m_record_counter;
+    while (m_lst_records.size() > 5 && m_cur_record > 0) {
+      m_lst_records.pop_front();
+      --m_cur_record;
+    }
+    return;
+  }
+  // The section is exhausted: continue with the next one, if any.
+  if (m_current_partition + 1 < m_partitions.size()) {
+    enter_partition(m_current_partition + 1);
+    m_lst_records.push_back(m_partitions[m_current_partition].start_pos);
+    ++m_cur_record;
+    ++m_record_counter;
+    while (m_lst_records.size() > 5 && m_cur_record > 0) {
+      m_lst_records.pop_front();
+      --m_cur_record;
+    }
+    return;
+  }
+  m_cur_record = m_lst_records.size();
+}
+
+void ora_dump_table::prev() {
+  if (m_lst_records.empty() || m_cur_record == 0) throw tk_exception("Out of recordset range.", 0);
+  --m_cur_record;
+  m_stream->seek(m_lst_records[m_cur_record]);
+  set_progress();
+}
