@@ -46,7 +46,7 @@ bool tk_find_files(const tk_string& folder, const tk_string& pattern,
                    std::vector<tk_wstring>& names);
 
 // True when a and b name the same existing file system object, or when
-// `inner` lies inside folder `outer` (both resolved through symlinks).
+// `inner` lies inside folder `outer` (both resolved through symlinks; a folder
+// counts as inside itself). False when either does not exist.
 bool tk_same_file(const tk_string& a, const tk_string& b);
 bool tk_path_inside(const tk_string& inner, const tk_string& outer);
-

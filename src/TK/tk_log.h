@@ -7,6 +7,7 @@
 // tests, so a disabled log costs two comparisons.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,11 @@ class tk_logger : public tk_singleton<tk_logger> {
   void set_file(const std::string& name);  // enables logging, keeps `truncated`
 
   void write(int level, const char* text, size_t len);
+  // The enabled and level tests of a message, in that order; empties the file
+  // first when this is the first message since logging was switched on.
+  bool accepts(int level);
+  // Formats straight into the file (no buffer); what log_message calls.
+  void write_v(int level, const char* format, va_list args);
 
   int m_min_level = 3;  // public, as the driver resets it after each table
 
@@ -36,9 +42,7 @@ class tk_logger : public tk_singleton<tk_logger> {
 };
 
 // printf-style; text is UTF-8. Wide texts are passed converted (tk_u8()).
-void log_message(int level, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+void log_message(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Cheap test callers can use to skip building costly arguments.
 bool log_enabled(int level) noexcept;
-

@@ -61,7 +61,9 @@ struct ole_decimal {
   // Plain decimal text with '.', no exponent, no trailing fraction zeros.
   void append_to(std::string& out) const;
   std::string to_string() const;
-  // Parses [-+]digits[.digits]; false on anything else or too many digits.
+  // Parses [-+]digits[.digits][(e|E)[-+]digits] (either digit run may be
+  // empty, not both); false on anything else, on more than max_digits
+  // significant digits, or on an exponent out of range.
   bool parse(std::string_view text);
   // Exact conversions; false when the value is not integral or out of range.
   bool to_int64(int64_t& out) const;
@@ -118,9 +120,18 @@ class ole_variant {
   void set_decimal(const ole_decimal& d);
   void set_date(const ole_date& d);
   void set_text(std::u16string_view text);  // VT_BSTR
-  tk_wstring& text_buffer();                // makes the value VT_BSTR, returns its text
+  // Makes the value VT_BSTR with an EMPTY text (capacity kept) and returns
+  // the text for the caller to append to.
+  tk_wstring& text_buffer();
   void set_bytes(const uint8_t* p, size_t n);  // VT_ARRAY_UI1 (kept even for n == 0)
-  std::vector<uint8_t>& byte_buffer();          // makes the value VT_ARRAY_UI1
+  // Makes the value VT_ARRAY_UI1 with NO bytes (capacity kept).
+  std::vector<uint8_t>& byte_buffer();
+  // Exact NUMBER decoding writes into this buffer, then finish_decimal()
+  // picks the tag: zero becomes VT_I4 0; for an integer column tag the value
+  // becomes that integer when it fits exactly, otherwise it stays an exact
+  // VT_DECIMAL (never a wrapped or rounded number).
+  ole_decimal& decimal_buffer() { return m_dec; }
+  inline void finish_decimal(vartype_t column_vt);
 
   // Payload accessors (valid for the matching tag).
   int64_t i8() const { return m_i8; }
@@ -151,6 +162,9 @@ class ole_variant {
   void append_text_utf8(std::string& out) const;
 
  protected:
+  ole_decimal exact_value() const;
+  void store_integer(vartype_t vt, const ole_decimal& integral);
+
   vartype_t m_vt = VT_EMPTY;
   int64_t m_i8 = 0;
   uint64_t m_ui8 = 0;
@@ -171,6 +185,31 @@ class ole_variant {
   tk_wstring m_text;
   std::vector<uint8_t> m_bytes;
 };
+
+inline void ole_variant::finish_decimal(vartype_t column_vt) {
+  if (m_dec.is_zero()) {
+    set_i4(0);
+    return;
+  }
+  int64_t v = 0;
+  switch (column_vt) {
+    case VT_I1:
+      if (m_dec.to_int64(v) && v >= -128 && v <= 127) return set_i1(static_cast<int8_t>(v));
+      break;
+    case VT_I2:
+      if (m_dec.to_int64(v) && v >= -32768 && v <= 32767) return set_i2(static_cast<int16_t>(v));
+      break;
+    case VT_I4:
+      if (m_dec.to_int64(v) && v >= INT32_MIN && v <= INT32_MAX) return set_i4(static_cast<int32_t>(v));
+      break;
+    case VT_I8:
+      if (m_dec.to_int64(v)) return set_i8(v);
+      break;
+    default:
+      break;
+  }
+  m_vt = VT_DECIMAL;
+}
 
 size_t get_safe_array_size(const ole_variant& v);
 void convert_to_byte_array(const uint8_t* bytes, size_t count, std::vector<uint8_t>& out);

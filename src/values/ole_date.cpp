@@ -1,0 +1,301 @@
+// Calendar value of VT_DATE: parsing of the date texts found in table
+// definitions, validity, and the fixed printed forms the CSV files carry.
+#include "values/ole_date.h"
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "TK/tk_exc.h"
+#include "TK/tk_log.h"
+
+namespace {
+
+// Dates are written by Oracle with '.' seconds, whatever the user's locale.
+double c_atof(const char* text) {
+  static locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  return strtod_l(text, nullptr, c_locale);
+}
+
+bool is_leap(int year) {
+  if (year <= 0) ++year;
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int days_in_month(int year, int month) {
+  static const int k_days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && is_leap(year) ? 29 : k_days[month - 1];
+}
+
+// Scanned fields must fit the calendar's 16-bit fields; a minus sign that
+// sscanf let through means the text was no date of ours.
+bool fits(int v) { return v >= 0 && v <= 0xFFFF; }
+
+bool only_blanks(const char* p) {
+  while (*p == ' ' || *p == '\t') ++p;
+  return *p == '\0';
+}
+
+void append_date(std::string& out, const tk_systemtime& st) {
+  char buffer[32];
+  int n = snprintf(buffer, sizeof buffer, "%04u-%02u-%02u", st.year, st.month, st.day);
+  out.append(buffer, static_cast<size_t>(n));
+}
+
+void append_time(std::string& out, const ole_date& d, int precision) {
+  const tk_systemtime& st = d.st;
+  char buffer[48];
+  int n;
+  unsigned hour = st.hour % 24u;
+  if (precision == 0 || (d.microseconds == 0 && st.milliseconds == 0))
+    n = snprintf(buffer, sizeof buffer, "%02u:%02u:%02u", hour, st.minute, st.second);
+  else if (precision == 6 && d.microseconds != 0)
+    n = snprintf(buffer, sizeof buffer, "%02u:%02u:%02u.%06u", hour, st.minute, st.second,
+                 d.microseconds);
+  else
+    n = snprintf(buffer, sizeof buffer, "%02u:%02u:%02u.%03u", hour, st.minute, st.second,
+                 st.milliseconds);
+  out.append(buffer, static_cast<size_t>(n));
+}
+
+// The narrow form of a pure time carries a zero date; the wide form, used
+// when a date is converted to text, does not.
+void append_form(const ole_date& d, std::string& out, int precision, bool narrow) {
+  switch (d.kind) {
+    case ole_date::pure_date:
+      if (d.microseconds == 0) {
+        append_date(out, d.st);
+        return;
+      }
+      // Microseconds set after the fields were refined to a pure date: print
+      // them rather than lose them.
+      [[fallthrough]];
+    case ole_date::datetime: {
+      // A midnight value prints as a date, unless it has a fraction of a
+      // second (a TIMESTAMP of 00:00:00.000400 must keep its microseconds).
+      bool midnight = d.st.hour == 0 && d.st.minute == 0 && d.st.second == 0 &&
+                      d.st.milliseconds == 0 && d.microseconds == 0;
+      append_date(out, d.st);
+      if (midnight && d.date_only) return;
+      out.push_back(' ');
+      append_time(out, d, precision);
+      return;
+    }
+    case ole_date::pure_time:
+      if (narrow) out.append("0000-00-00 ");
+      append_time(out, d, precision);
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
+ole_date::ole_date(const tk_systemtime& s) : kind(datetime), st(s) { refine_type(); }
+
+ole_date::ole_date(const tk_string& text) {
+  tk_string t = tk_trim(text);
+  for (const char* marker : {"AM", "PM", "am", "pm"}) {
+    size_t pos = t.find(marker);
+    if (pos != tk_string::npos) {
+      t = tk_trim(std::string_view(t).substr(0, pos));
+      break;
+    }
+  }
+  if (t.size() <= 4) {
+    log_message(2, "Invalid date/time format: '%s'", text.c_str());
+    return;
+  }
+  import_from_string(t);
+  if (kind == invalid) return;
+  // 12 PM stays 12 and so does 12 AM: the texts we read never hold either.
+  bool pm = text.find("PM", 1) != tk_string::npos || text.find("pm", 1) != tk_string::npos;
+  if (pm && st.hour < 12) st.hour = static_cast<uint16_t>(st.hour + 12);
+}
+
+bool ole_date::import_from_string(const tk_string& text) {
+  const char* s = text.c_str();
+  auto reset = [this] {
+    st = tk_systemtime();
+    microseconds = 0;
+    kind = invalid;
+  };
+  auto swap_day_year = [this] {
+    if (st.day > 31 && st.year < 32) {
+      log_message(2, "Swap day and year: day=%d, year=%d", st.day, st.year);
+      std::swap(st.day, st.year);
+    }
+  };
+
+  // 1: YYYYMMDDhhmmss
+  if (text.size() == 14) {
+    reset();
+    int y, mo, d, h, mi, se;
+    if (sscanf(s, "%4d%02d%02d%02d%02d%02d", &y, &mo, &d, &h, &mi, &se) == 6 && fits(y) &&
+        fits(mo) && fits(d) && fits(h) && fits(mi) && fits(se)) {
+      st.year = static_cast<uint16_t>(y);
+      st.month = static_cast<uint16_t>(mo);
+      st.day = static_cast<uint16_t>(d);
+      st.hour = static_cast<uint16_t>(h);
+      st.minute = static_cast<uint16_t>(mi);
+      st.second = static_cast<uint16_t>(se);
+      swap_day_year();
+      kind = datetime;
+      if (is_valid()) return true;
+    }
+  }
+  // 2: YYYYMMDD
+  if (text.size() == 8) {
+    reset();
+    int y, mo, d;
+    if (sscanf(s, "%4d%02d%02d", &y, &mo, &d) == 3 && fits(y) && fits(mo) && fits(d)) {
+      st.year = static_cast<uint16_t>(y);
+      st.month = static_cast<uint16_t>(mo);
+      st.day = static_cast<uint16_t>(d);
+      kind = pure_date;
+      if (is_valid()) return true;
+    }
+  }
+  // 3: hh:mm[:ss[.fraction]]
+  {
+    reset();
+    int h, mi;
+    char seconds[64] = "";
+    int items = sscanf(s, "%d:%d:%63s", &h, &mi, seconds);
+    if ((items == 3 || (items == 2 && seconds[0] == '\0')) && fits(h) && fits(mi)) {
+      st.hour = static_cast<uint16_t>(h);
+      st.minute = static_cast<uint16_t>(mi);
+      if (items == 3) process_milliseconds(seconds);
+      kind = pure_time;
+      if (is_valid()) return true;
+    }
+  }
+  // 4: year, month and day with '-', '/' or '.', optionally followed by a time
+  for (const char* pattern :
+       {"%d-%d-%d %d:%d:%63s", "%d/%d/%d %d:%d:%63s", "%d.%d.%d %d:%d:%63s"}) {
+    reset();
+    int y, mo, d, h = 0, mi = 0;
+    char seconds[64] = "";
+    int items = sscanf(s, pattern, &y, &mo, &d, &h, &mi, seconds);
+    if (items < 3 || !fits(y) || !fits(mo) || !fits(d) || !fits(h) || !fits(mi)) continue;
+    if (items == 3) {
+      // A date alone must be the whole text: "2023-12-31T10:00" is no pure date.
+      char date_only[] = "%d?%d?%d%n";
+      date_only[2] = date_only[5] = pattern[2];
+      int used = 0;
+      if (sscanf(s, date_only, &y, &mo, &d, &used) != 3 || !only_blanks(s + used)) continue;
+    } else if (items == 4) {
+      continue;
+    }
+    st.year = static_cast<uint16_t>(y);
+    st.month = static_cast<uint16_t>(mo);
+    st.day = static_cast<uint16_t>(d);
+    swap_day_year();
+    if (items == 3) {
+      kind = pure_date;
+    } else {
+      st.hour = static_cast<uint16_t>(h);
+      st.minute = static_cast<uint16_t>(mi);
+      if (items == 6) process_milliseconds(seconds);  // 5 items: hh:mm, seconds 0
+      kind = datetime;
+      refine_type();
+    }
+    if (is_valid()) return true;
+  }
+  // 5 (the platform's locale-dependent parser) has no counterpart here.
+  reset();
+  log_message(2, "Invalid date/time format: '%s'", s);
+  return false;
+}
+
+bool ole_date::is_valid() const {
+  if (kind == invalid) return false;
+  if (st.day == 0 && st.month == 0 && st.year == 0) {
+    log_message(1, "DATETIME is a pute time");
+    return st.minute <= 60 && st.second <= 60;
+  }
+  if (st.month == 0 || st.month > 12) {
+    log_message(1, "Invalid month");
+    return false;
+  }
+  if (st.day > 31) {
+    log_message(1, "Invalid day (1)");
+    return false;
+  }
+  if (st.day > days_in_month(st.year, st.month)) {
+    log_message(1, "Invalid day (2)");
+    return false;
+  }
+  if (st.year == 0 || st.day == 0) {
+    log_message(1, "Got zero day/month/year");
+    return false;
+  }
+  if (st.minute > 60 || st.second > 60) {
+    log_message(2, "Invalid time");
+    return false;
+  }
+  return true;
+}
+
+void ole_date::process_milliseconds(const char* seconds_text) {
+  TK_ASSERT(seconds_text != nullptr);
+  double s = c_atof(seconds_text);
+  if (!(s >= 0.0 && s < 1000.0)) {  // negative, huge or NaN: no valid second
+    st.second = 0xFFFF;
+    st.milliseconds = 0;
+    microseconds = 0;
+    return;
+  }
+  int second = static_cast<int>(s);
+  double f = s - second;
+  long ms = std::lround(f * 1000.0);
+  long us = std::lround(f * 1000000.0);
+  bool carry = false;
+  if (us > 999999 || (us == 0 && ms >= 1000)) {
+    ms = 0;
+    us = 0;
+    carry = true;
+  }
+  if (ms > 999) ms = 999;  // 0.9999994 s: 999 ms, 999999 us
+  if (carry) {
+    ++second;
+    if (second >= 60) {
+      second -= 60;
+      if (++st.minute >= 60) {
+        st.minute = static_cast<uint16_t>(st.minute - 60);
+        st.hour = static_cast<uint16_t>((st.hour + 1) % 24);
+      }
+    }
+  }
+  st.second = static_cast<uint16_t>(second);
+  st.milliseconds = static_cast<uint16_t>(ms);
+  microseconds = static_cast<uint32_t>(us);
+}
+
+void ole_date::refine_type() {
+  if (st.day == 0 && st.month == 0 && st.year == 0) {
+    kind = pure_time;
+  } else if (st.hour == 0 && st.minute == 0 && st.second == 0 && st.milliseconds == 0 &&
+             microseconds == 0 && st.day != 0 && st.month != 0 && st.year != 0) {
+    kind = pure_date;
+  }
+}
+
+void ole_date::append_to(std::string& out, int precision) const {
+  append_form(*this, out, precision, true);
+}
+
+tk_string ole_date::to_string(int precision) const {
+  tk_string s;
+  append_form(*this, s, precision, true);
+  return s;
+}
+
+tk_wstring ole_date::to_wstring(int precision) const {
+  tk_string s;
+  append_form(*this, s, precision, false);
+  return tk_wstring(s.begin(), s.end());  // the text is ASCII
+}
