@@ -1,15 +1,208 @@
 // Catalogue scan of a Data Pump dump.
+//
+// expdp writes one XML document per object among the encoded rows. Every
+// "<" of the file is looked at (memchr over the mapped file, so no block of
+// the file is ever passed over unexamined); where "<?xml version" follows,
+// narrow or as UTF-16BE, the document is collected piece by piece and its
+// object identified by the metadata parser.
+//
+// Tables with rows have a narrow STRMTABLE_T document right before their
+// rows. Tables without rows are known only from their TABLE_T document, which
+// expdp stores as a value of the master table's XML_CLOB column (UTF-16BE in
+// AL32UTF8 databases); what follows such a document is the master table's
+// next row, so a TABLE_T document never marks the start of row data.
 #include "oracle_dump/ora_dump_pump_scan.h"
 
-#include "TK/tk_exc.h"
+#include <cstring>
 
-std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader, const tk_wstring& path,
+#include "TK/tk_exc.h"
+#include "TK/tk_log.h"
+#include "oracle_dump/ora_dump_parser.h"
+#include "oracle_dump/ora_dump_pump_reader_th.h"
+#include "oracle_dump/ora_dump_reader.h"
+#include "oracle_dump/ora_dump_reader_th.h"
+#include "oracle_dump/ora_dump_search.h"
+#include "oracle_dump/ora_dump_stream.h"
+
+namespace {
+
+const char k_xml_start[] = "?xml version";
+const char k_rowset[] = "<ROWSET><ROW>";
+
+// Bytes at p read as narrow text equal `text`.
+bool narrow_at(const uint8_t* p, size_t avail, const char* text) {
+  const size_t n = std::strlen(text);
+  return avail >= n && std::memcmp(p, text, n) == 0;
+}
+
+// Bytes at p read as UTF-16 units (low byte first, from the second byte of a
+// big-endian text) equal `text`, letters compared without case.
+bool wide_at(const uint8_t* p, size_t avail, const char* text, bool no_case) {
+  const size_t n = std::strlen(text);
+  if (avail < 2 * n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    uint8_t a = p[2 * i], b = static_cast<uint8_t>(text[i]);
+    if (no_case && a >= 'a' && a <= 'z') a = static_cast<uint8_t>(a - 32);
+    if (no_case && b >= 'a' && b <= 'z') b = static_cast<uint8_t>(b - 32);
+    if (a != b || p[2 * i + 1] != 0) return false;
+  }
+  return true;
+}
+
+// Where a table's rows begin after its stream document: 0x00 padding, then
+// the first record's marker.
+bool is_stop_symbol(uint8_t c) {
+  return c == 0x08 || c == 0x09 || c == 0x0C || c == 0x18 || c == 0x1C || c == 0x3C;
+}
+
+}  // namespace
+
+std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
+                                                       const tk_wstring& path,
                                                        std::shared_ptr<ora_dump_stream> stream,
                                                        int major, int minor) {
-  (void)reader;
-  (void)path;
-  (void)stream;
-  (void)major;
-  (void)minor;
-  throw tk_exception("Data Pump (expdp) dumps are not supported yet.", 1);
+  log_message(1, "Reading tables");
+  std::shared_ptr<ora_dump_reader_th> decoder =
+      create_token_handler(reader.charsets(), major, minor, tk_string());
+  // Minor versions other than 1 and 2 (x.0, x.3) are Data Pump files too:
+  // they must not be read with a classic decoder.
+  if (decoder && !std::dynamic_pointer_cast<ora_dump_pump_reader_th>(decoder))
+    decoder = std::make_shared<ora_dump_pump_reader_th>(reader.charsets(), major);
+  if (!decoder) {
+    log_message(3, "Couldn't get propper tocken handlerfor value %d\n", minor);
+    reader.set_progress_value(-1);
+    throw tk_exception(
+        "The program cannot read Oracle dump file. It may be corrupted or does not comply with "
+        "Oracle "
+        "dump file format.",
+        1);
+  }
+  ora_dump_stream& s = *stream;
+  const uint8_t* d = s.data();
+  const size_t size = static_cast<size_t>(s.size());
+
+  ora_dump_file::context ctx;
+  ctx.dump_path = path;
+  ctx.m_file_size = s.size();
+  ctx.stream = stream;
+  ctx.decoder = decoder;
+  ctx.charsets = &reader.charsets();
+  // The header's character set bytes as a short text: all that matters is
+  // that it never reads "EXPORT:", which marks classic dumps.
+  for (size_t i = 39; i < 41 && i < size && d[i] != 0; ++i)
+    ctx.m_str_version.push_back(static_cast<char>(d[i]));
+  ctx.m_pmap_tables = std::make_shared<ora_table_map>();
+  ctx.m_pmap_indices = std::make_shared<ora_index_map>();
+  auto db = std::make_unique<ora_dump_file>(ctx);
+  ora_table_map& tables = *ctx.m_pmap_tables;
+
+  table_pos* last_stream = nullptr;
+  std::vector<uint8_t> payload;
+  try {
+    ora_xml_platform xml_platform;
+    ora_dump_parser parser;
+    parser.set_global_indices(ctx.m_pmap_indices.get());
+    int64_t pos = 0;
+    log_message(1, "Right before main cycle (seek_to_symbols)");
+    for (;;) {
+      s.seek(pos);
+      int64_t after = 0;
+      if (!seek_to_byte(s, '<', after)) break;
+      reader.set_cur_pos(after);
+      pos = after;
+      const size_t lt = static_cast<size_t>(after) - 1;
+      const size_t avail = size - static_cast<size_t>(after);
+      const uint8_t* p = d + after;
+      int kind = 0;
+      if (narrow_at(p, avail, k_xml_start)) {
+        kind = 1;
+      } else if (avail > 1 && lt >= 1 && d[lt - 1] == 0 &&
+                 wide_at(p + 1, avail - 1, k_xml_start, true)) {
+        kind = 2;
+      } else {
+        continue;
+      }
+      log_message(1, "__XML_START(_U) found at pos=%lld!!!", static_cast<long long>(after));
+      if (last_stream != nullptr) last_stream->v_data_end_pos_for_progress.push_back(after - 2);
+
+      // "<ROWSET><ROW>" among the first 70 bytes.
+      const size_t window = avail < 70 ? avail : 70;
+      bool rowset = false;
+      if (kind == 1) {
+        rowset = ::memmem(p, window, k_rowset, std::strlen(k_rowset)) != nullptr;
+      } else {
+        for (size_t i = 1; i + 2 * std::strlen(k_rowset) <= window + 1 && !rowset; i += 2)
+          rowset = wide_at(p + i, avail - i, k_rowset, false);
+      }
+      if (!rowset) {
+        log_message(1, "__XML_ROWSET(_U) not found");
+        continue;
+      }
+
+      // The 4-byte header in front of the text (a UTF-16 text starts one
+      // byte before the "<").
+      const int64_t text_start = static_cast<int64_t>(lt) - (kind == 2 ? 1 : 0);
+      const int64_t xml_start = text_start - 4;
+      int64_t end = 0;
+      if (xml_start < 0 || !ora_pump_collect_xml(s, xml_start, kind, payload, end)) {
+        log_message(3, "Incomplete XML block at pos=%lld", static_cast<long long>(lt));
+        continue;
+      }
+      reader.set_progress(end, static_cast<int64_t>(size));
+      log_message(1, "XML start pos (stage 1): %lld\r\n", static_cast<long long>(after));
+      pos = end;
+
+      const std::string text = ora_pump_xml_utf8(payload, reader.charsets());
+      const tk_wstring name = parser.parse_database_objects(text.data(), text.size());
+      db->append_relationships(parser.relationships());
+      if (name.empty()) continue;
+
+      const tk_wstring full_name = parser.owner() + u"." + name;
+      tk_wstring key = name;
+      auto it = tables.find(name);
+      if (it != tables.end() && !it->second.full_name.empty() && it->second.full_name != full_name)
+        key = full_name;
+      log_message(3, "Table '%s' is found\r\n", tk_u8(key).c_str());
+      table_pos& entry = tables[key];
+      entry.full_name = full_name;
+
+      const bool strm = parser.kind() == ora_dump_parser::OBJ_STRMTABLE;
+      // Of several documents naming one table the longest defines it (a
+      // TABLE_T carries constraints a STRMTABLE_T lacks).
+      if (entry.start_pos == 0 || entry.end_pos - entry.start_pos < end - xml_start) {
+        entry.start_pos = xml_start;
+        entry.end_pos = end;
+      }
+      if (!strm) continue;
+
+      // Rows of a stream document: zero padding, then the first marker.
+      size_t q = static_cast<size_t>(end);
+      while (q < size && d[q] == 0) ++q;
+      if (q >= size || !is_stop_symbol(d[q])) continue;
+      log_message(1, "Got stop-symbol: '%c'", d[q]);
+      entry.v_data_start_pos.push_back(xml_start);
+      entry.v_data_end_pos.push_back(static_cast<int64_t>(q));
+      last_stream = &entry;
+      pos = static_cast<int64_t>(q) + 1;
+    }
+  } catch (const tk_exception& e) {
+    log_message(3, "Couldn't read dump file");
+    reader.set_progress_value(-1);
+    throw;
+  } catch (const std::exception& e) {
+    log_message(3, "Couldn't read dump file: %s", e.what());
+    reader.set_progress_value(-1);
+    throw tk_exception(
+        "The program cannot read Oracle dump file. It may be corrupted or does not comply with "
+        "Oracle "
+        "dump file format.",
+        1);
+  }
+  if (last_stream != nullptr && !last_stream->v_data_end_pos.empty())
+    last_stream->v_data_end_pos_for_progress.push_back(static_cast<int64_t>(size));
+
+  s.seek(0);
+  db->init();
+  reader.set_progress_value(100);
+  return db;
 }

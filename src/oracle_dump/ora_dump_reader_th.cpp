@@ -7,6 +7,8 @@
 // u16 count of the LOB values stored right after the row.
 #include "oracle_dump/ora_dump_reader_th.h"
 
+#include "oracle_dump/ora_dump_pump_reader_th.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -687,8 +689,11 @@ void ora_dump_reader_th::get_xmltype_value(ora_dump_stream& s, const t_orcale_ft
 
 std::shared_ptr<ora_dump_reader_th> create_token_handler(const ora_charsets& cs, int version, int key,
                                                          const tk_string& version_text) {
-  (void)version;
   switch (key) {
+    case 1:
+    case 2:
+      // Data Pump: the key is the dump file's minor version.
+      return std::make_shared<ora_dump_pump_reader_th>(cs, version);
     case 7:
       return std::make_shared<ora_dump_reader_th_7>(cs);
     case 8: {

@@ -45,6 +45,15 @@ class ora_dump_table : public udb_recordset {
   static std::vector<tk_wstring> get_fields_names(const std::string& column_list);
 
   const std::vector<table_partition>& partitions() const { return m_partitions; }
+  // Data Pump metadata parser: adds a column under a unique name and keeps
+  // the descriptor alive with the table.
+  t_ftd* add_owned_column(std::unique_ptr<t_ftd> ftd) {
+    t_ftd* p = ftd.get();
+    m_owned_ftds.push_back(std::move(ftd));
+    add_column(p);
+    return p;
+  }
+  ora_dump_file* database() const { return p_database; }
   const ora_charsets* m_ddl_charsets = nullptr;  // decodes names of the DDL text
 
  private:

@@ -1,0 +1,545 @@
+// Record decoder of Data Pump dumps: record headers, continuation pieces,
+// split texts and the LOB section after a row.
+//
+// Record pieces begin with a flag byte: 0x08 first piece, 0x04 last piece,
+// 0x02 the piece continues the previous value, 0x01 the value goes on in the
+// next piece, 0x10 a big-endian u16 length follows. A one-piece row with
+// LOBs begins 0x0C; plain rows begin 0x3C (1C 00 05 01 FF is a real all-NULL
+// row). Column values inside a row have one length byte: FF NULL, FE a
+// chunked text, 00 the end of the row's data.
+#include "oracle_dump/ora_dump_pump_reader_th.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "TK/tk_exc.h"
+#include "TK/tk_log.h"
+
+namespace {
+
+const t_orcale_ftd& column_at(const udb_schema& schema, size_t i) {
+  return *static_cast<const t_orcale_ftd*>(schema[i]);
+}
+
+tk_exception eof_error(int64_t pos) { return dump_error("Can't read record. EOF reached", pos, 0); }
+
+bool utf16_charset(int id) { return id == 871 || id == 873 || id == 2000; }
+
+uint8_t must_u8(ora_dump_stream& s) {
+  uint8_t v = 0;
+  if (!s.read_u8(v)) throw eof_error(s.tell());
+  return v;
+}
+
+uint16_t must_u16be(ora_dump_stream& s) {
+  uint16_t v = 0;
+  if (!s.read_u16be(v)) throw eof_error(s.tell());
+  return v;
+}
+
+void append_bytes(ora_dump_stream& s, size_t n, std::vector<uint8_t>& out) {
+  const int64_t at = s.tell();
+  const uint8_t* p = s.take(n);
+  if (p == nullptr) throw eof_error(at);
+  out.insert(out.end(), p, p + n);
+}
+
+}  // namespace
+
+// ---- end of data --------------------------------------------------------------
+
+bool ora_dump_pump_reader_th::check_for_eof(ora_dump_stream& s) {
+  const int64_t at = s.tell();
+  uint8_t c = 0;
+  if (!s.read_u8(c)) return true;
+  switch (c) {
+    case 0x08:
+    case 0x09:
+    case 0x0C:
+    case 0x18:
+    case 0x19:
+    case 0x1C:
+    case 0x3C:
+      s.seek(at);
+      return false;
+    default:
+      break;
+  }
+  if (c >= 1 && c <= 20) {
+    uint8_t next = 0;
+    if (s.skip(c) && s.peek(1) != nullptr) {
+      next = *s.peek(1);
+      if (next == 0x1C || next == 0x3C) {
+        log_message(1, "2nd attempt of reading EOF succeeds");
+        return false;
+      }
+    }
+  }
+  s.seek(at);
+  return true;
+}
+
+// ---- texts and LOBs -----------------------------------------------------------
+
+void ora_dump_pump_reader_th::decode_pump_text(const t_orcale_ftd& col,
+                                               const std::vector<uint8_t>& bytes,
+                                               ole_variant& out) const {
+  const int cs = text_charset(col);
+  tk_wstring& text = out.text_buffer();
+  if (utf16_charset(cs) && (col.ora_type == ORA_CLOB || col.ora_type == ORA_LONG || cs == 2000)) {
+    // CLOBs of a varying-width character set are stored as UTF-16BE, as
+    // are national-character values.
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      const char16_t u = static_cast<char16_t>((bytes[i] << 8) | bytes[i + 1]);
+      if (u == 0) break;
+      text.push_back(u);
+    }
+    return;
+  }
+  size_t n = bytes.size();
+  if (const void* nul = std::memchr(bytes.data(), 0, n))
+    n = static_cast<size_t>(static_cast<const uint8_t*>(nul) - bytes.data());
+  m_cs.decode(cs, bytes.data(), n, text);
+}
+
+void ora_dump_pump_reader_th::get_clob_value(ora_dump_stream& s, const t_orcale_ftd& col,
+                                             ole_variant& out) {
+  m_lob.clear();
+  for (;;) {
+    size_t n = must_u8(s);
+    if (n == 0) n = must_u8(s);
+    if (n == 0xFF) {
+      log_message(1, "Empty CLOB/chunk found");
+      break;
+    }
+    if (n == 0xFE) n = must_u16be(s);
+    append_bytes(s, n, m_lob);
+    const int64_t r = s.tell();
+    const uint8_t* c = s.peek(2);
+    if (c != nullptr && (c[0] == 2 || c[0] == 3 || c[0] == 6) &&
+        (c[1] == 1 || c[1] == 2 || c[1] == 20 || c[1] == 28)) {
+      s.skip(2);
+      continue;
+    }
+    log_message(1, "No more CLOB-chunks to read, break");
+    s.seek(r);
+    break;
+  }
+  if (m_lob.empty()) {
+    out.clear();
+    return;
+  }
+  decode_pump_text(col, m_lob, out);
+}
+
+void ora_dump_pump_reader_th::is_blob_record(ora_dump_stream& s, const t_orcale_ftd& col,
+                                             ole_variant& out, bool& is_last) {
+  m_lob.clear();
+  bool first = true;
+  for (;;) {
+    const int64_t r = s.tell();
+    if (!first) {
+      const uint8_t* m = s.peek(2);
+      if (m == nullptr) break;
+      if (m[0] == 8 || m[0] == 9 || m[0] == 12) {
+        is_last = true;
+        break;
+      }
+      if (m[0] != 3 && m[0] != 6) break;
+      s.skip(2);
+    }
+    const uint8_t b = must_u8(s);
+    size_t n = b;
+    if (b == 0xFE) {
+      n = must_u16be(s);
+    } else if (!first) {
+      s.seek(r);
+      break;
+    } else if (b == 0xFF) {
+      out.clear();
+      return;
+    }
+    append_bytes(s, n, m_lob);
+    first = false;
+    if (b != 0xFE) break;
+  }
+  const int cs = col.charset_id;
+  if (cs == 0) {
+    if (m_lob.empty())
+      out.clear();
+    else
+      out.set_bytes(m_lob.data(), m_lob.size());
+    return;
+  }
+  tk_wstring& text = out.text_buffer();
+  if (utf16_charset(cs)) {
+    for (size_t i = 0; i + 1 < m_lob.size(); i += 2) {
+      const char16_t u = static_cast<char16_t>((m_lob[i] << 8) | m_lob[i + 1]);
+      if (u == 0) break;
+      text.push_back(u);
+    }
+  } else {
+    decode_lob_text(cs, false, m_lob.data(), m_lob.size(), text);
+  }
+}
+
+size_t ora_dump_pump_reader_th::get_pump_blob_value(ora_dump_stream& s, const t_orcale_ftd& col,
+                                                    uint8_t marker, ole_variant& out,
+                                                    bool& is_last) {
+  m_lob.clear();
+  size_t n = must_u8(s);
+  if (n == 0xFE) n = must_u16be(s);
+  if (n == 0) {
+    out.clear();
+    return 0;
+  }
+  bool final_chunk = false;
+  for (;;) {
+    append_bytes(s, n, m_lob);
+    const int64_t r = s.tell();
+    if (final_chunk) {
+      log_message(1, "This is last chunk, break");
+      break;
+    }
+    uint8_t c = 0;
+    if (!s.read_u8(c)) break;
+    if (c == 0 || c == 8 || c == 9 || c == 12 || c == 0xFE || c == marker) {
+      s.seek(r);
+      if (c == 12) is_last = true;
+      break;
+    }
+    if (c != 2 && c != 3 && c != 4 && c != 6) {
+      log_message(1, "Abort LOB reading, pos: %lld", static_cast<long long>(r));
+      s.seek(r);
+      break;
+    }
+    const uint8_t* b = s.take(2);
+    if (b == nullptr) {
+      s.seek(r);
+      break;
+    }
+    if (c == 4) {
+      if (b[0] != 3) {
+        // A new LOB begins here.
+        s.seek(r);
+        break;
+      }
+      n = b[1];
+    } else {
+      n = b[1];
+      if (b[1] == 0xFE) n = must_u16be(s);
+      if (c == 6 && b[0] == 1) is_last = true;
+    }
+    final_chunk = c != 3;
+  }
+  if (col.vartype == VT_BSTR) {
+    tk_wstring& text = out.text_buffer();
+    const int cs = text_charset(col);
+    if (utf16_charset(cs)) {
+      for (size_t i = 0; i + 1 < m_lob.size(); i += 2) {
+        const char16_t u = static_cast<char16_t>((m_lob[i] << 8) | m_lob[i + 1]);
+        if (u == 0) break;
+        text.push_back(u);
+      }
+    } else {
+      decode_lob_text(cs, false, m_lob.data(), m_lob.size(), text);
+    }
+  } else if (m_lob.empty()) {
+    out.clear();
+  } else {
+    out.set_bytes(m_lob.data(), m_lob.size());
+  }
+  return m_lob.size();
+}
+
+// ---- records ------------------------------------------------------------------
+
+bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema, int64_t end,
+                                         udb_record& rec) {
+  (void)end;
+  if (rec.size() != schema.size()) rec.shape(schema);
+  rec.clear_values();
+  const size_t ncols = schema.size();
+  const int64_t rec_start = s.tell();
+
+  uint8_t marker = must_u8(s);
+  int rec_fields = 0;
+  bool clob_file = false;
+  if (marker == 8 || marker == 9 || marker == 12) {
+    rec_fields = must_u8(s);
+    clob_file = true;
+  } else {
+    if (marker != 0x3C && marker != 0x1C)
+      log_message(1, "Potential error: unexpected marker (%02X instead of 0x3C)", marker);
+    must_u16be(s);  // the record's length; the fields tell where it ends
+    rec_fields = must_u8(s);
+  }
+  if (rec_fields != static_cast<int>(ncols))
+    log_message(
+        1, "Potential error: number of fields in the record (%d) is not equal to schema size (%d)",
+        rec_fields, static_cast<int>(ncols));
+
+  int fld_count = 0;
+  int delta_rec_fields = 0;
+  bool xml_clob_file = false;
+  bool append = false;
+  bool b_finish_record = false;
+  bool continuation = false;
+  int last_field = -1;
+  std::vector<size_t> vec_blobs;
+
+  // Every remaining column empty; LOB columns among them still take their
+  // place in the LOB section.
+  auto add_last_fields = [&](size_t from, bool last_record) {
+    for (size_t k = from; k < ncols; ++k) {
+      const uint32_t t = column_at(schema, k).ora_type;
+      if (t == ORA_BLOB || t == ORA_BFILE || t == ORA_CLOB || t == ORA_XMLTYPE ||
+          t == ORA_SDO_GEOMETRY)
+        vec_blobs.push_back(k);
+    }
+    if (last_record) clob_file = xml_clob_file = false;
+  };
+
+  const int64_t dump_size = s.size();
+  size_t col = 0;
+  while (col < ncols) {
+    const t_orcale_ftd& c = column_at(schema, col);
+    udb_field& field = rec[col];
+    if (marker == 12 && fld_count >= rec_fields) {
+      log_message(1, "No more real fields, add NULLs...");
+      ++col;
+      continue;
+    }
+    if (c.is_lob_or_complex()) {
+      if (c.ora_type == ORA_XMLTYPE) xml_clob_file = true;
+      if (c.ora_type == ORA_SDO_GEOMETRY) {
+        // Spatial values are not decoded yet: the column stays empty.
+        ++fld_count;
+        const uint8_t* b = s.peek(2);
+        if (b == nullptr) throw eof_error(s.tell());
+        s.skip(b[0] == 0xFF ? 1 : 2);
+      } else if (c.ora_type == ORA_NESTED_TABLE) {
+        ++delta_rec_fields;
+      } else {
+        vec_blobs.push_back(col);
+      }
+      ++col;
+      continue;
+    }
+
+    const int round_start = fld_count;
+    ++fld_count;
+    if (fld_count > rec_fields) {
+      const int64_t p = s.tell();
+      bool last_record = false;
+      if (marker == 0x18 || marker == 0x19) {
+        const uint8_t* d = s.take(4);
+        if (d == nullptr) throw eof_error(p);
+        if ((d[0] == 0x3C && d[1] <= 2) || d[0] == 0x18) {
+          last_record = true;
+        } else {
+          rec_fields += d[3];
+          if (marker == 0x19) append = c.is_max_size_text();
+        }
+      } else if (marker == 0x09) {
+        const uint8_t* d = s.peek(3);
+        if (d == nullptr) throw eof_error(p);
+        if (d[0] == 2 || d[0] == 3) {
+          log_message(1, "Got continue of splitted record");
+          rec_fields += d[1] - 1;
+          if (rec_fields > static_cast<int>(ncols))
+            log_message(3, "WARNING: new rec_fields leads outside of the row");
+          s.seek(p + 3 + d[2]);
+        } else if (d[0] == 6) {
+          log_message(1, "Got continue of the last field ( marker == 0x09 )");
+          append = true;
+          rec_fields += d[1] - 1;
+          s.seek(p + 2);
+          continuation = true;
+          fld_count = round_start;
+        } else if (d[0] == 12) {
+          log_message(1, "Got begin of new row, break");
+          marker = 12;
+          continue;  // rule 1 makes the column NULL
+        } else {
+          rec_fields = static_cast<int>(ncols);
+          b_finish_record = true;
+        }
+      } else if (marker == 0x08) {
+        const uint8_t* d = s.peek(2);
+        if (d == nullptr) throw eof_error(p);
+        if (d[0] == 8 || d[0] == 12) {
+          last_record = true;
+        } else {
+          s.skip(2);
+          if (d[0] == 6) {
+            log_message(1, "Got continue of the last field ( marker == 0x08 )");
+            append = true;
+          } else {
+            log_message(1, "Got extra fields: %d items", d[1]);
+            if (d[0] != 0) continuation = true;
+          }
+          rec_fields += d[1];
+        }
+      } else if (rec_fields != 255) {
+        last_record = true;
+      }
+      if (last_record) {
+        s.seek(p);
+        add_last_fields(col, true);
+        break;
+      }
+    }
+
+    const int64_t p = s.tell();
+    if (p + 2 > dump_size) throw eof_error(p);
+    int len = must_u8(s);
+    if (len == 0) {
+      if (!clob_file) {
+        log_message(3, "Unexpected EOR (2) at pos=%lld", static_cast<long long>(p));
+        s.seek(p);
+        add_last_fields(col, false);
+        break;
+      }
+      const uint8_t* d = s.take(2);
+      if (d == nullptr) throw eof_error(p);
+      if (d[0] == 0 && d[1] == 0) {
+        log_message(3, "Unexpected EOR (1) at pos=%lld", static_cast<long long>(p));
+        add_last_fields(col, false);
+        break;
+      }
+      len = d[1];
+    }
+    if (len == 12 && b_finish_record) {
+      log_message(3, "Got NEW RECORD after refining");
+      s.seek(p);
+      return true;
+    }
+    if (len == 0xFF) {
+      ++col;  // NULL
+      continue;
+    }
+    if ((len == 0xFE && c.vartype == VT_BSTR) || append) {
+      s.seek(p);
+      if (append && last_field >= 0) {
+        ole_variant piece;
+        get_clob_value(s, c, piece);
+        log_message(1, "Appending to the last VT_BSTR field");
+        udb_field& prev = rec[static_cast<size_t>(last_field)];
+        if (piece.get_type() == VT_BSTR) {
+          tk_wstring tail(piece.text());
+          if (prev.get_type() == VT_BSTR) {
+            tk_wstring joined(prev.text());
+            joined += tail;
+            prev.set_text(joined);
+          } else {
+            prev.set_text(tail);
+          }
+        }
+        append = false;
+        continue;  // the same column again
+      }
+      if (append) {
+        log_message(3, "Failed to extract last field for append");
+        append = false;
+      }
+      get_clob_value(s, c, field);
+    } else if (c.vartype == VT_BSTR && c.size == 4000) {
+      log_message(1, "Got VT_BSTR/4000, process it as CLOB");
+      s.seek(p);
+      get_clob_value(s, c, field);
+    } else {
+      get_ole_value(c, c.vartype, s, static_cast<uint32_t>(len), field);
+    }
+    last_field = static_cast<int>(col);
+    ++col;
+  }
+
+  // The LOB section.
+  size_t lob_count = 0;
+  const int announced = rec_fields + delta_rec_fields;
+  if (fld_count > announced) {
+    log_message(1, "fld_count > rec_fields + delta_rec_fields -> NO BLOBs!");
+  } else if (marker == 12 || continuation) {
+    lob_count = std::min(vec_blobs.size(), static_cast<size_t>(announced - fld_count));
+  } else {
+    lob_count = vec_blobs.size();
+  }
+
+  bool is_last = false;
+  if (xml_clob_file) {
+    if (marker != 12 && marker != 9) {
+      log_message(3, "Incorrect marker, pos: %lld", static_cast<long long>(s.tell()));
+      throw dump_error("Can't read record. Date error.", rec_start, 0);
+    }
+    if (marker == 12) {
+      const long n = static_cast<long>(vec_blobs.size()) + rec_fields - static_cast<long>(ncols);
+      lob_count = n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    for (size_t i = 0; i < lob_count && i < vec_blobs.size() && !is_last; ++i) {
+      const size_t k = vec_blobs[i];
+      is_blob_record(s, column_at(schema, k), rec[k], is_last);
+    }
+  } else if (clob_file && lob_count > 0) {
+    for (size_t i = 0; i < lob_count && i < vec_blobs.size() && !is_last; ++i) {
+      const size_t k = vec_blobs[i];
+      const t_orcale_ftd& c = column_at(schema, k);
+      udb_field& field = rec[k];
+      if (marker == 12 && (c.ora_type == ORA_CLOB || c.ora_type == ORA_LONG)) {
+        log_message(1, "Processing CLOB/LONG directly, marker=%d", marker);
+        const int64_t r = s.tell();
+        if (must_u8(s) != 0) {
+          s.seek(r);
+          get_clob_value(s, c, field);
+        }
+        continue;
+      }
+      if (c.ora_type == ORA_SDO_GEOMETRY) continue;
+      const int64_t q = s.tell();
+      const uint8_t* h = s.peek(3);
+      if (h == nullptr) {
+        const uint8_t* one = s.peek(1);
+        if (one != nullptr && (one[0] == 0xFF || one[0] == 0)) {
+          s.skip(1);
+          continue;
+        }
+        throw eof_error(q);
+      }
+      const uint8_t h0 = h[0], h1 = h[1], h2 = h[2];
+      if ((h0 == 0 || h0 == 1 || h0 == 4) && h1 != 0 && (h2 == 0x00 || h2 == 0xFF)) {
+        size_t want = h1, got = 0;
+        while (got < want) {
+          const uint8_t* b = s.data() + q + 2 + got;
+          if (q + 2 + static_cast<int64_t>(got) >= s.size() || (*b != 0x00 && *b != 0xFF)) break;
+          ++got;
+        }
+        if (got != want) log_message(1, "NULL-BLOB(s): n_actual_skip != n_skip");
+        log_message(1, "Found %d NULL-BLOB(s) with prefix", static_cast<int>(got));
+        s.seek(q + static_cast<int64_t>(got) + 2);
+        if (got > 0) i += got - 1;
+        if (h0 == 4 && h2 == 0) is_last = true;
+        continue;
+      }
+      if ((h0 == 0 && h1 == 1) || ((h0 == 1 || h0 == 4 || h0 == 6) && h1 >= 1 && h1 <= 3)) {
+        log_message(1, "Process BLOB with 2-byte prefix");
+        s.seek(q + 2);
+        field.size = static_cast<uint32_t>(get_pump_blob_value(s, c, marker, field, is_last));
+        if (h0 == 4 && h1 == 1) is_last = true;
+        continue;
+      }
+      if (h0 == 0 || h0 == 0xFF) {
+        log_message(1, "Found single-byte NULL BLOB");
+        s.seek(q + 1);
+        continue;
+      }
+      if (h0 == 6)
+        log_message(1, "READING BLOB_6 HEADER %02X %02X %02X AT %lld", h0, h1, h2,
+                    static_cast<long long>(q));
+      log_message(1, "Default BLOB processing");
+      field.size = static_cast<uint32_t>(get_pump_blob_value(s, c, marker, field, is_last));
+    }
+  } else if (clob_file) {
+    log_message(1, "No BLOBs, nothing to do");
+  }
+  return true;
+}

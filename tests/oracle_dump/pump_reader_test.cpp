@@ -1,0 +1,332 @@
+// Data Pump reading: the catalogue scan over synthetic dumps, the metadata
+// parser, the record decoder's markers and LOB pieces, and damaged input.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine_test_util.h"
+#include "fixtures/pump_dump_writer.h"
+#include "oracle_dump/ora_dump_parser.h"
+#include "oracle_dump/ora_dump_pump_reader_th.h"
+#include "oracle_dump/ora_dump_table.h"
+
+namespace {
+
+const std::vector<pump_fx_column> k_two_numbers = {{"ID", 2, 22, 0, 0}, {"QTY", 2, 22, 0, 0}};
+
+std::string two_rows() {
+  return pump_fx_record({pump_fx_field(pump_fx_number(1)), pump_fx_field(pump_fx_number(250))}) +
+         pump_fx_record({pump_fx_field(pump_fx_number(2)), pump_fx_null()}) + std::string(8, '\0');
+}
+
+}  // namespace
+
+// The "<" of a metadata block must be found wherever it lies; a block whose
+// 1024-byte neighbourhood ends in '"' (or any other byte) is not skipped.
+TEST(PumpScan, FindsBlocksInEveryNeighbourhoodAndKeepsEmptyTables) {
+  for (const char last : {'"', '=', '.', '\x01', '\xC3'}) {
+    pump_dump_writer w(873);
+    w.add_raw(std::string(300, 'x'));
+    // The document starts inside [4096, 5120); that block's last byte is `last`.
+    const size_t doc_start = w.size();
+    w.add_stream_table("SCOTT", "ITEMS", k_two_numbers, two_rows());
+    ASSERT_LT(w.size(), 5119u);
+    w.pad_to(5119, '\0');
+    w.add_raw(std::string(1, last));
+    // An empty table, known only from a UTF-16 TABLE_T split in pieces and
+    // followed directly by the next master row's flag byte.
+    w.add_lob_table_doc("SCOTT", "EMPTY_ONE", k_two_numbers, "\x08\x30\x03\xC2\x02\x5E", 700);
+    w.add_raw(std::string(64, '\0'));
+    ASSERT_GE(doc_start, 4096u);
+
+    engine_fixture_file file(w.bytes());
+    ora_dump_reader reader;
+    auto db = engine_open(reader, file.path);
+    ASSERT_EQ(db->tables()->size(), 2u) << "last byte " << static_cast<int>(last);
+    const table_pos& empty = db->tables()->at(u"EMPTY_ONE");
+    EXPECT_TRUE(empty.v_data_start_pos.empty()) << "a TABLE_T document never starts row data";
+
+    const engine_table_rows items = engine_read(*db, "ITEMS");
+    EXPECT_EQ(items.columns, (std::vector<std::string>{"ID", "QTY"}));
+    EXPECT_EQ(items.rows, (std::vector<std::vector<std::string>>{{"1", "250"}, {"2", ""}}));
+    EXPECT_EQ(items.error, "");
+    const engine_table_rows none = engine_read(*db, "EMPTY_ONE");
+    EXPECT_EQ(none.columns, (std::vector<std::string>{"ID", "QTY"}));
+    EXPECT_TRUE(none.rows.empty());
+  }
+}
+
+TEST(PumpScan, SameNameUnderTwoOwnersGetsTheFullNameKey) {
+  pump_dump_writer w(178);
+  w.add_stream_table("A", "T", k_two_numbers, two_rows());
+  w.add_stream_table("B", "T", k_two_numbers, two_rows());
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  EXPECT_EQ(db->tables()->count(u"T"), 1u);
+  EXPECT_EQ(db->tables()->count(u"B.T"), 1u);
+  EXPECT_EQ(engine_read(*db, "B.T").rows.size(), 2u);
+}
+
+TEST(PumpScan, HeaderRefusals) {
+  struct row {
+    int part;
+    uint8_t flags;
+    const char* message;  // nullptr: accepted
+  };
+  const row rows[] = {
+      {0, 0x02, nullptr},      {1, 0x20, nullptr},      {2, 0x00, "non-leading part"},
+      {0, 0x04, "compressed"}, {0, 0x66, "compressed"}, {0, 0x40, "encypted"},
+  };
+  for (const row& r : rows) {
+    pump_dump_writer w(873);
+    w.set_part(r.part);
+    w.set_flags(r.flags);
+    w.add_stream_table("S", "T", k_two_numbers, two_rows());
+    engine_fixture_file file(w.bytes());
+    ora_dump_reader reader;
+    if (r.message == nullptr) {
+      EXPECT_NO_THROW(engine_open(reader, file.path));
+    } else {
+      try {
+        engine_open(reader, file.path);
+        ADD_FAILURE() << "accepted part " << r.part << " flags " << int(r.flags);
+      } catch (const tk_exception& e) {
+        EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
+      }
+    }
+  }
+}
+
+// Truncated and damaged dumps: no crash, no hang, no read past the end.
+TEST(PumpScan, DamagedDumpsNeverCrash) {
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "T", k_two_numbers, two_rows());
+  w.add_lob_table_doc("S", "E", k_two_numbers, "\x0C\x50", 300);
+  const std::string good = w.bytes();
+  for (size_t cut = 4096; cut < good.size(); cut += 7) {
+    std::string bad = good.substr(0, cut);
+    if (cut % 2) bad[cut / 2 + 2048] = '\xFE';
+    engine_fixture_file file(bad);
+    ora_dump_reader reader;
+    try {
+      auto db = engine_open(reader, file.path);
+      for (const auto& [key, pos] : *db->tables()) {
+        (void)pos;
+        try {
+          engine_read(*db, tk_u8(key));
+        } catch (const tk_exception&) {
+        }
+      }
+    } catch (const tk_exception&) {
+    }
+  }
+}
+
+// ---- metadata parser ------------------------------------------------------------
+
+namespace {
+
+std::string item(int col_num, int segcol, int property, const char* name, int type,
+                 int precision = 0, int scale = 0, int charset = 0) {
+  return "<COL_LIST_ITEM><COL_NUM>" + std::to_string(col_num) + "</COL_NUM><SEGCOL_NUM>" +
+         std::to_string(segcol) + "</SEGCOL_NUM><PROPERTY>" + std::to_string(property) +
+         "</PROPERTY><NAME>" + name + "</NAME><TYPE_NUM>" + std::to_string(type) +
+         "</TYPE_NUM><LENGTH>22</LENGTH><PRECISION_NUM>" + std::to_string(precision) +
+         "</PRECISION_NUM><SCALE>" + std::to_string(scale) + "</SCALE><CHARSETID>" +
+         std::to_string(charset) + "</CHARSETID></COL_LIST_ITEM>";
+}
+
+std::string doc(const std::string& items, const std::string& extra = "") {
+  return "<?xml version=\"1.0\"?><ROWSET><ROW><TABLE_T><SCHEMA_OBJ><OWNER_NAME>O</OWNER_NAME>"
+         "<NAME>T</NAME></SCHEMA_OBJ><COL_LIST>" +
+         items + "</COL_LIST>" + extra + "</TABLE_T></ROW></ROWSET>";
+}
+
+}  // namespace
+
+TEST(PumpParser, ColumnsFromTheColumnList) {
+  ora_xml_platform platform;
+  const std::string xml =
+      doc(item(1, 1, 0, "A", 2, 2, 5) +            // precision < scale: swapped
+              item(2, 2, 32 + 256, "HIDDEN", 2) +  // hidden, system-generated
+              item(3, 3, 0, "N", 1, 0, 0, 2000) +  // its second item decides the charset
+              item(3, 3, 0, "N_AGAIN", 1, 0, 0, 873) + item(95, 4, 0, "HIGH", 12) +
+              item(6, 5, 0, "SEG", 180),
+          "<CON1_LIST><CON1_LIST_ITEM><NAME>PK_T</NAME><CONTYPE>2</CONTYPE><COL_LIST>"
+          "<COL_LIST_ITEM><COL><COL_NUM>1</COL_NUM><NAME>A</NAME></COL></COL_LIST_ITEM>"
+          "</COL_LIST></CON1_LIST_ITEM></CON1_LIST>");
+  ora_dump_table table(nullptr, u"T");
+  ora_dump_parser parser;
+  parser.parse_table_description(xml.data(), xml.size(), &table);
+  std::vector<std::string> names;
+  for (const t_ftd* f : table.schema) names.push_back(tk_u8(f->name));
+  // Keyed by effective number: SEG (segcol 5 != col 6) sorts before HIGH (col 95 > 90).
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "N", "SEG", "HIGH"}));
+  const auto* a = static_cast<const t_orcale_ftd*>(table.schema[0]);
+  EXPECT_EQ(a->precision, 5u);
+  EXPECT_EQ(a->scale, 2u);
+  EXPECT_EQ(a->vartype, VT_DECIMAL);
+  const auto* n = static_cast<const t_orcale_ftd*>(table.schema[1]);
+  EXPECT_EQ(n->ora_type, ORA_VARCHAR2);
+  EXPECT_EQ(n->charset_id, 873) << "a second item only updates the character set";
+  ASSERT_EQ(table.indexes.size(), 1u);
+  EXPECT_TRUE(table.indexes[0].primary);
+  EXPECT_EQ(table.indexes[0].fields, std::vector<tk_wstring>{u"A"});
+}
+
+TEST(PumpParser, CatalogueModeAndBadDocuments) {
+  ora_xml_platform platform;
+  ora_dump_parser parser;
+  const std::string good = doc(item(1, 1, 0, "A", 2));
+  EXPECT_EQ(parser.parse_database_objects(good.data(), good.size()), u"T");
+  EXPECT_EQ(parser.owner(), u"O");
+  EXPECT_EQ(parser.kind(), ora_dump_parser::OBJ_TABLE);
+  for (const std::string& bad :
+       {std::string("<?xml version=\"1.0\"?><ROWSET><ROW><TABLE_T><SCH"),
+        std::string("<?xml version=\"1.0\"?><ROWSET></ROW>"), std::string()}) {
+    EXPECT_EQ(parser.parse_database_objects(bad.data(), bad.size()), u"");
+    ora_dump_table table(nullptr, u"T");
+    parser.parse_table_description(bad.data(), bad.size(), &table);
+    EXPECT_TRUE(table.schema.empty());
+  }
+  // An unknown type number ends the column list; earlier columns stay.
+  const std::string unknown = doc(item(1, 1, 0, "A", 2) + item(2, 2, 0, "B", 999));
+  ora_dump_table table(nullptr, u"T");
+  parser.parse_table_description(unknown.data(), unknown.size(), &table);
+  EXPECT_EQ(table.schema.size(), 1u);
+}
+
+// ---- record decoder -------------------------------------------------------------
+
+namespace {
+
+struct decoder_fixture {
+  ora_charsets cs;
+  ora_dump_pump_reader_th th{cs, 3};
+  std::vector<std::unique_ptr<t_orcale_ftd>> cols;
+  udb_schema schema;
+  udb_record rec;
+
+  void add(uint32_t ora_type, vartype_t vt, uint32_t size = 22, uint16_t charset = 0) {
+    cols.push_back(std::make_unique<t_orcale_ftd>(
+        size, ora_type, u"C" + tk_u16(std::to_string(cols.size())), vt, false, ole_variant(), 0));
+    cols.back()->charset_id = charset;
+    schema.push_back(cols.back().get());
+  }
+  std::vector<std::string> read(const std::string& bytes, size_t* consumed = nullptr) {
+    ora_dump_stream s(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    th.get_record(s, schema, s.size(), rec);
+    if (consumed) *consumed = static_cast<size_t>(s.tell());
+    std::vector<std::string> out;
+    for (const udb_field& f : rec) {
+      std::string t;
+      if (f.get_type() == VT_ARRAY_UI1)
+        t = std::to_string(f.bytes().size()) + " bytes";
+      else
+        f.append_text_utf8(t);
+      out.push_back(t);
+    }
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST(PumpDecoder, RecordsAndTrailingNulls) {
+  decoder_fixture f;
+  f.add(ORA_NUMBER, VT_DECIMAL);
+  f.add(ORA_NUMBER, VT_DECIMAL);
+  f.add(ORA_VARCHAR2, VT_BSTR, 10, 873);
+  size_t used = 0;
+  EXPECT_EQ(f.read(std::string("\x3C\x00\x0A\x02\x02\xC1\x02\xFF\x3C", 9), &used),
+            (std::vector<std::string>{"1", "", ""}));
+  EXPECT_EQ(used, 8u) << "the next record's marker is left";
+  // 1C 00 05 01 FF: a real all-NULL row.
+  EXPECT_EQ(f.read(std::string("\x1C\x00\x05\x01\xFF\x3C", 6)),
+            (std::vector<std::string>{"", "", ""}));
+}
+
+TEST(PumpDecoder, TextSplitBetweenPieces) {
+  decoder_fixture f;
+  f.add(ORA_NUMBER, VT_DECIMAL);
+  f.add(ORA_NUMBER, VT_DECIMAL);
+  f.add(ORA_VARCHAR2, VT_BSTR, 10, 873);
+  f.add(ORA_NUMBER, VT_DECIMAL);
+  // First piece 08 with three fields, the last one cut; the 06 piece
+  // continues it and holds one more field.
+  const std::string bytes = std::string("\x08\x03\x02\xC1\x02\xFF\x02", 7) + "ab" +
+                            std::string("\x06\x02\x02", 3) + "cd" +
+                            std::string("\x02\xC1\x03\x3C", 4);
+  EXPECT_EQ(f.read(bytes), (std::vector<std::string>{"1", "", "abcd", "2"}));
+}
+
+TEST(PumpDecoder, EndOfData) {
+  decoder_fixture f;
+  const struct {
+    std::string bytes;
+    bool eof;
+    int64_t pos_after;
+  } rows[] = {
+      {std::string("\x3C", 1), false, 0},
+      {std::string("\x05"
+                   "abcde"
+                   "\x3C",
+                   7),
+       false, 6},
+      {std::string("\x05"
+                   "abcde"
+                   "\x41",
+                   7),
+       true, 0},
+      {std::string("\x00", 1), true, 0},
+      {std::string("\x14", 1), true, 0},
+      {std::string(), true, 0},
+  };
+  for (const auto& r : rows) {
+    ora_dump_stream s(reinterpret_cast<const uint8_t*>(r.bytes.data()), r.bytes.size());
+    EXPECT_EQ(f.th.check_for_eof(s), r.eof);
+    EXPECT_EQ(s.tell(), r.pos_after);
+  }
+}
+
+TEST(PumpDecoder, LobSectionAfterTheRow) {
+  decoder_fixture f;
+  f.add(ORA_NUMBER, VT_DECIMAL);
+  f.add(ORA_BLOB, VT_BLOB, 0);
+  f.add(ORA_BLOB, VT_BLOB, 0);
+  f.add(ORA_CLOB, VT_BSTR, 0, 873);
+  // 00 01 then a LOB of 5 + 4 bytes (02: its final chunk); FF a NULL LOB;
+  // under marker 0C the CLOB is read directly, as UTF-16BE.
+  const std::string one = std::string("\x0C\x04\x02\xC1\x02", 5) + std::string("\x00\x01\x05", 3) +
+                          "abcde" + std::string("\x02\x01\x04", 3) + "fghi" + "\xFF" +
+                          std::string("\x04\x00h\x00i", 5);
+  EXPECT_EQ(f.read(one), (std::vector<std::string>{"1", "9 bytes", "", "hi"}));
+  // 01 03 00 00 00: three NULL LOBs at once.
+  const std::string nulls =
+      std::string("\x0C\x04\x02\xC1\x03", 5) + std::string("\x01\x03\x00\x00\x00", 5);
+  size_t used = 0;
+  EXPECT_EQ(f.read(nulls, &used), (std::vector<std::string>{"2", "", "", ""}));
+  EXPECT_EQ(used, nulls.size());
+}
+
+TEST(PumpDecoder, DamagedRecordsRaiseWithTheOffset) {
+  decoder_fixture f;
+  f.add(ORA_VARCHAR2, VT_BSTR, 10, 873);
+  f.add(ORA_NUMBER, VT_DECIMAL);
+  for (const std::string& bad : {std::string("\x3C\x00\x0A\x02\x09"
+                                             "ab",
+                                             7),
+                                 std::string("\x3C", 1),
+                                 std::string("\x0C\x02\xFE\xFF\xF0"
+                                             "x",
+                                             6)}) {
+    try {
+      f.read(bad);
+      ADD_FAILURE() << "no error";
+    } catch (const tk_exception& e) {
+      EXPECT_NE(std::string(e.what()).find("offset"), std::string::npos) << e.what();
+    }
+  }
+}
