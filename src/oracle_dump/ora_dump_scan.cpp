@@ -21,7 +21,8 @@ class classic_scan {
  public:
   classic_scan(ora_dump_stream& s, ora_dump_file::context& ctx, const ora_charsets& cs, bool qualify,
                const std::function<void(int64_t)>& progress)
-      : m_s(s), m_ctx(ctx), m_cs(cs), m_qualify(qualify), m_progress(progress) {}
+      : m_s(s), m_ctx(ctx), m_cs(cs), m_qualify(qualify), m_progress(progress),
+        m_header_user(ctx.m_str_username) {}
 
   void run();
 
@@ -41,6 +42,7 @@ class classic_scan {
     return it == m_tables.end() ? nullptr : &it->second;
   }
 
+  bool has_connect_statement() const;
   void parse_table_description(int64_t pos);
   void parse_index(bool unique);
   void parse_sequence();
@@ -59,6 +61,7 @@ class classic_scan {
   tk_wstring m_current;        // full name of the table whose section is read
   tk_wstring m_current_plain;  // its plain name
   std::string m_user;          // user of the last CONNECT statement
+  std::string m_header_user;   // the exporting user of the header
 };
 
 bool find_line_end(ora_dump_stream& s, int64_t& lf) {
@@ -68,7 +71,30 @@ bool find_line_end(ora_dump_stream& s, int64_t& lf) {
   return true;
 }
 
+// A CONNECT statement is a line of its own: CONNECT and one user name (the
+// words CONNECT BY inside a view's text do not count).
+bool classic_scan::has_connect_statement() const {
+  static const char k_connect[] = "\nCONNECT ";
+  const uint8_t* p = m_s.here();
+  const uint8_t* end = m_s.data() + m_s.size();
+  while (p < end) {
+    const void* hit = ::memmem(p, static_cast<size_t>(end - p), k_connect, sizeof k_connect - 1);
+    if (hit == nullptr) return false;
+    const uint8_t* w = static_cast<const uint8_t*>(hit) + sizeof k_connect - 1;
+    const uint8_t* q = w;
+    while (q < end && !ora_dump_stream::is_blank(*q)) ++q;
+    if (q > w && q < end && *q == '\n') return true;
+    p = w;
+  }
+  return false;
+}
+
 void classic_scan::run() {
+  // In a dump that switches users with CONNECT statements, the statements
+  // before the first CONNECT belong to the exporting user named in the
+  // header: name those tables by owner too, so one table never ends up under
+  // two names when its section appears before and after a CONNECT.
+  if (m_qualify && !m_header_user.empty() && has_connect_statement()) m_user = m_header_user;
   bool reuse = false;
   int64_t pos = m_s.tell();
   while (!m_s.at_end()) {
@@ -92,6 +118,9 @@ void classic_scan::run() {
       seek_to_symbols(m_s, "ENDSYNONYM4TYPE", at);
     } else if (word == "CREATE") {
       std::string_view w = m_s.read_word();
+      // A global temporary table holds no rows in a dump but is a table the
+      // user expects to see.
+      if (w == "GLOBAL" && m_s.read_word() == "TEMPORARY") w = m_s.read_word();
       if (w == "TABLE") {
         parse_table_description(pos);
       } else {
@@ -154,6 +183,7 @@ void classic_scan::run() {
 
 void classic_scan::parse_table_description(int64_t pos) {
   const std::string head = read_name_before_paren(m_s);
+  if (head.empty()) return;
   if (head.find(" OF XMLTYPE ") != std::string::npos) {
     log_message(1, "Table of XML TYPE found at position %lld, skip it", static_cast<long long>(pos));
     return;
@@ -249,9 +279,17 @@ void classic_scan::parse_sequence() {
   m_s.read_word();
   m_s.read_word();
   const int32_t start = number();
-  m_s.read_word();
-  m_s.read_word();
-  const bool cycle = m_s.read_word() == "CYCLE";
+  // The options after START WITH: "CACHE n NOORDER CYCLE", "NOCACHE NOORDER
+  // NOCYCLE" and the like.
+  bool cycle = false;
+  int64_t lf = 0;
+  if (find_line_end(m_s, lf)) {
+    while (m_s.tell() < lf) {
+      const std::string_view w = m_s.read_word();
+      if (w.empty()) break;
+      if (w == "CYCLE") cycle = true;
+    }
+  }
   m_ctx.m_sequences.emplace_back(name, start, increment, min_value, max_value, cycle);
 }
 

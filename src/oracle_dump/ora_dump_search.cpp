@@ -50,15 +50,19 @@ static std::string_view trim_blanks(std::string_view t) {
 }
 
 std::string read_name_before_paren(ora_dump_stream& s) {
+  // The name and its "(" are on one statement line: a line without "(" names
+  // nothing, and the stream stays where it was.
   const int64_t p0 = s.tell();
-  int64_t found = 0;
-  if (!seek_to_byte(s, '(', found)) return std::string();
-  const int64_t k = found - p0;
-  if (k - 1 <= 0) return std::string();
-  const char* text = reinterpret_cast<const char*>(s.data() + p0);
-  size_t n = static_cast<size_t>(k - 1);
+  const uint8_t* start = s.here();
+  size_t span = s.remaining();
+  if (const void* lf = std::memchr(start, '\n', span)) span = static_cast<const uint8_t*>(lf) - start;
+  const void* paren = std::memchr(start, '(', span);
+  if (paren == nullptr) return std::string();
+  const size_t k = static_cast<const uint8_t*>(paren) - start;
+  s.seek(p0 + static_cast<int64_t>(k));
+  const char* text = reinterpret_cast<const char*>(start);
+  size_t n = k;
   if (const void* nul = std::memchr(text, 0, n)) n = static_cast<const char*>(nul) - text;
-  s.seek(found - 1);
   return std::string(trim_blanks(std::string_view(text, n)));
 }
 
