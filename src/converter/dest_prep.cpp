@@ -126,8 +126,12 @@ void common_create_path(const tk_wstring& path) {
     const size_t slash = current.find_last_of('/');
     const tk_string last = slash == tk_string::npos ? current : current.substr(slash + 1);
     if (last.empty()) throw tk_exception("The program cannot resolve the path specified", 1);
-    tk_string parent = slash == tk_string::npos ? "." : current.substr(0, slash);
-    if (parent.empty()) parent = "/";
+    tk_string parent;
+    if (slash == tk_string::npos)
+      parent.assign(1, '.');
+    else
+      parent.assign(current, 0, slash);
+    if (parent.empty()) parent.assign(1, '/');
     parent = dest_strip_slashes(parent);
     if (log_enabled(1)) {
       log_message(1, "Store level '%s'", last.c_str());
