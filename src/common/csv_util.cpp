@@ -54,8 +54,8 @@ void csv_file::open_file() {
   }
   // One scan per field finds every reason to quote when the delimiter is a
   // single byte (tab, semicolon, comma).
-  m_specials = "\"\r\n";
-  if (m_delim.size() == 1) m_specials += m_delim;
+  for (const unsigned char c : {'"', '\r', '\n'}) m_special[c] = true;
+  if (m_delim.size() == 1) m_special[static_cast<unsigned char>(m_delim[0])] = true;
   m_buf.reserve(csv_buffer_size + csv_buffer_size / 4);
   m_buf.assign("\xEF\xBB\xBF", 3);
 }
@@ -79,7 +79,14 @@ void csv_file::write_csv_field(std::u16string_view text) {
 // inside a value too, goes out as CR LF, as line ends of the format do; a CR
 // LF inside a value therefore becomes CR CR LF.
 void csv_file::put_field(const std::string& text) {
-  bool quote = text.find_first_of(m_specials) != std::string::npos;
+  // One pass over the field: most fields need no quotes.
+  bool quote = false;
+  for (const char c : text) {
+    if (m_special[static_cast<unsigned char>(c)]) {
+      quote = true;
+      break;
+    }
+  }
   if (!quote && m_delim.size() > 1) quote = text.find(m_delim) != std::string::npos;
   if (!quote) {
     m_buf += text;

@@ -44,7 +44,7 @@ class csv_file : public udb_recordset {
 
   tk_string m_path;        // UTF-8, as the file system takes it
   std::string m_delim;     // UTF-8 form of the delimiter
-  std::string m_specials;  // bytes that make a field quoted
+  bool m_special[256] = {};  // bytes that make a field quoted
   std::string m_buf;       // bytes not yet written
   std::string m_scratch;   // text of the field being written, reused
   int m_fd = -1;

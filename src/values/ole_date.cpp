@@ -38,26 +38,40 @@ bool only_blanks(const char* p) {
   return *p == '\0';
 }
 
+// Decimal digits, at least `width` of them ("%0*u"); dates are printed for
+// every value of every date column, so this avoids printf on the row path.
+void append_digits(std::string& out, unsigned value, int width) {
+  char buf[12];
+  int n = 0;
+  do {
+    buf[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (int i = n; i < width; ++i) out.push_back('0');
+  while (n > 0) out.push_back(buf[--n]);
+}
+
 void append_date(std::string& out, const tk_systemtime& st) {
-  char buffer[32];
-  int n = snprintf(buffer, sizeof buffer, "%04u-%02u-%02u", st.year, st.month, st.day);
-  out.append(buffer, static_cast<size_t>(n));
+  append_digits(out, st.year, 4);
+  out.push_back('-');
+  append_digits(out, st.month, 2);
+  out.push_back('-');
+  append_digits(out, st.day, 2);
 }
 
 void append_time(std::string& out, const ole_date& d, int precision) {
   const tk_systemtime& st = d.st;
-  char buffer[48];
-  int n;
-  unsigned hour = st.hour % 24u;
-  if (precision == 0 || (d.microseconds == 0 && st.milliseconds == 0))
-    n = snprintf(buffer, sizeof buffer, "%02u:%02u:%02u", hour, st.minute, st.second);
-  else if (precision == 6 && d.microseconds != 0)
-    n = snprintf(buffer, sizeof buffer, "%02u:%02u:%02u.%06u", hour, st.minute, st.second,
-                 d.microseconds);
+  append_digits(out, st.hour % 24u, 2);
+  out.push_back(':');
+  append_digits(out, st.minute, 2);
+  out.push_back(':');
+  append_digits(out, st.second, 2);
+  if (precision == 0 || (d.microseconds == 0 && st.milliseconds == 0)) return;
+  out.push_back('.');
+  if (precision == 6 && d.microseconds != 0)
+    append_digits(out, d.microseconds, 6);
   else
-    n = snprintf(buffer, sizeof buffer, "%02u:%02u:%02u.%03u", hour, st.minute, st.second,
-                 st.milliseconds);
-  out.append(buffer, static_cast<size_t>(n));
+    append_digits(out, st.milliseconds, 3);
 }
 
 // The narrow form of a pure time carries a zero date; the wide form, used
