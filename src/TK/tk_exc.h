@@ -71,7 +71,6 @@ class tk_final_exception : public std::exception {
 // every report names the byte where reading went wrong.
 tk_exception dump_error(const std::string& text, int64_t offset, int level = 0);
 
-
 #define TK_ASSERT(cond)                                       \
   do {                                                        \
     if (!(cond)) throw tk_mail_assertion(__FILE__, __LINE__); \

@@ -28,4 +28,3 @@ class tk_singleton {
  private:
   static inline tk_singleton* s_instance = nullptr;
 };
-

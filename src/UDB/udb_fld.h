@@ -54,7 +54,7 @@ class udb_schema : public std::vector<t_ftd*> {
  public:
   virtual ~udb_schema() = default;
   bool find_field(std::u16string_view name) const;
-  t_ftd* get_field2(std::u16string_view name) const;  // null when absent
+  t_ftd* get_field2(std::u16string_view name) const;      // null when absent
   int32_t get_field_idx(std::u16string_view name) const;  // -1 when absent
 };
 

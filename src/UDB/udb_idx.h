@@ -23,8 +23,8 @@ class udb_indexes : public std::vector<udb_index> {
 };
 
 struct udb_sequence {
-  udb_sequence(const tk_wstring& name, int32_t start, int32_t increment,
-               int32_t min_value, int32_t max_value, bool cycle);
+  udb_sequence(const tk_wstring& name, int32_t start, int32_t increment, int32_t min_value,
+               int32_t max_value, bool cycle);
   tk_wstring name;
   int32_t increment = 1;
   int32_t start = 1;

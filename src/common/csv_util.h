@@ -42,10 +42,10 @@ class csv_file : public udb_recordset {
   void flush_buffer();
   [[noreturn]] void raise_write_error(int err);
 
-  tk_string m_path;        // UTF-8, as the file system takes it
-  std::string m_delim;     // UTF-8 form of the delimiter
+  tk_string m_path;          // UTF-8, as the file system takes it
+  std::string m_delim;       // UTF-8 form of the delimiter
   bool m_special[256] = {};  // bytes that make a field quoted
-  std::string m_buf;       // bytes not yet written
-  std::string m_scratch;   // text of the field being written, reused
+  std::string m_buf;         // bytes not yet written
+  std::string m_scratch;     // text of the field being written, reused
   int m_fd = -1;
 };

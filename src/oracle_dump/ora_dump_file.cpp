@@ -5,7 +5,8 @@
 #include "TK/tk_log.h"
 #include "oracle_dump/ora_dump_table.h"
 
-ora_dump_file::ora_dump_file(const context& ctx) : udb_database(tk_wstring(), 1, false), m_ctx(ctx) {
+ora_dump_file::ora_dump_file(const context& ctx)
+    : udb_database(tk_wstring(), 1, false), m_ctx(ctx) {
   m_sequences = ctx.m_sequences;
   init();
 }
@@ -41,13 +42,16 @@ std::unique_ptr<udb_recordset> ora_dump_file::get_table(const tk_wstring& name_,
   throw tk_exception(text, 1);
 }
 
-void ora_dump_file::create_relationships(const std::list<udb_relationship>& rels) { m_relationships = rels; }
+void ora_dump_file::create_relationships(const std::list<udb_relationship>& rels) {
+  m_relationships = rels;
+}
 
 void ora_dump_file::append_relationships(const std::list<udb_relationship>& rels) {
   m_relationships.insert(m_relationships.end(), rels.begin(), rels.end());
 }
 
-void ora_dump_file::add_global_idx(const tk_wstring& owner, const tk_wstring& table, const udb_index& index) {
+void ora_dump_file::add_global_idx(const tk_wstring& owner, const tk_wstring& table,
+                                   const udb_index& index) {
   if (!m_ctx.m_pmap_indices) {
     log_message(2, "m_pmap_indices is NULL");
     return;

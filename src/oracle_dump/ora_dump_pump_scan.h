@@ -13,6 +13,7 @@ class ora_dump_stream;
 // (format version, part number, compression and encryption flags); the
 // reader's charsets hold the database character set. Returns the database,
 // owned by the caller.
-std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader, const tk_wstring& path,
+std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
+                                                       const tk_wstring& path,
                                                        std::shared_ptr<ora_dump_stream> stream,
                                                        int major, int minor);

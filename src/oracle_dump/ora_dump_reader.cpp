@@ -21,10 +21,12 @@
 namespace {
 
 const char* const k_cannot_read =
-    "The program cannot read Oracle dump file. It may be corrupted or does not comply with Oracle dump "
+    "The program cannot read Oracle dump file. It may be corrupted or does not comply with Oracle "
+    "dump "
     "file format.";
 const char* const k_non_leading =
-    "This is a non-leading part of multifile dump. The program can extract data from the first part of "
+    "This is a non-leading part of multifile dump. The program can extract data from the first "
+    "part of "
     "multifile dump only. See 'Troubleshooting' article of the product documentation for solution.";
 
 // "EXPORT:V" followed by a one- or two-digit version and a point.
@@ -32,7 +34,8 @@ int classic_version(std::string_view word) {
   if (word.size() < 10 || word.substr(0, 8) != "EXPORT:V") return 0;
   int v = 0;
   size_t i = 8;
-  for (; i < word.size() && i < 10 && word[i] >= '0' && word[i] <= '9'; ++i) v = v * 10 + (word[i] - '0');
+  for (; i < word.size() && i < 10 && word[i] >= '0' && word[i] <= '9'; ++i)
+    v = v * 10 + (word[i] - '0');
   if (i == 8 || i >= word.size() || word[i] != '.') return 0;
   return v;
 }
@@ -83,9 +86,9 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open(const tk_wstring& path) {
   return open_classic(path, stream, version, version_word);
 }
 
-std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(const tk_wstring& path,
-                                                             std::shared_ptr<ora_dump_stream> stream,
-                                                             int version, const tk_string& version_word) {
+std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
+    const tk_wstring& path, std::shared_ptr<ora_dump_stream> stream, int version,
+    const tk_string& version_word) {
   ora_dump_stream& s = *stream;
   log_message(3, "Dump file version: %d (exp)\r\n", version);
   auto decoder = create_token_handler(m_charsets, 0, version, version_word);
@@ -160,8 +163,8 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(const tk_wstring& p
   return db;
 }
 
-std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(const tk_wstring& path,
-                                                              std::shared_ptr<ora_dump_stream> stream) {
+std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(
+    const tk_wstring& path, std::shared_ptr<ora_dump_stream> stream) {
   ora_dump_stream& s = *stream;
   m_ui_progress = 0;
   const uint8_t* d = s.data();
@@ -189,14 +192,16 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(const tk_wstring& 
   if (compression == 6 || compression == 4) {
     log_message(1, compression == 6 ? "Dump is fully compressed" : "Dump is dataonly compressed");
     throw tk_exception(
-        "The dump file is compressed. Current version of the product does not support compressed dump "
+        "The dump file is compressed. Current version of the product does not support compressed "
+        "dump "
         "files.",
         1);
   }
   if (encryption == 0x60 || encryption == 0x40) {
     log_message(1, encryption == 0x60 ? "Dump is fully encrypted" : "Dump is dataonly encrypted");
     throw tk_exception(
-        "The dump file is encypted. Use decrypt.exe tool from the installation package to decrypt it "
+        "The dump file is encypted. Use decrypt.exe tool from the installation package to decrypt "
+        "it "
         "before converting.",
         1);
   }
@@ -219,9 +224,9 @@ void ora_dump_reader::set_progress(int64_t position, int64_t size) {
 void ora_dump_reader::set_local_progress(int64_t start, int64_t end, int64_t current) {
   const int64_t span = end - start;
   if (span == 0) return;
-  const double value = current - start == span
-                           ? 100.0
-                           : static_cast<double>(current - start) / (static_cast<double>(span) / 100.0);
+  const double value = current - start == span ? 100.0
+                                               : static_cast<double>(current - start) /
+                                                     (static_cast<double>(span) / 100.0);
   std::lock_guard<std::mutex> lock(m_cs_local_progress);
   m_local_progress = static_cast<int>(value);
 }

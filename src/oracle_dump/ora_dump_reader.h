@@ -49,8 +49,8 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
 
  private:
   std::unique_ptr<ora_dump_file> open_classic(const tk_wstring& path,
-                                              std::shared_ptr<ora_dump_stream> stream,
-                                              int version, const tk_string& version_word);
+                                              std::shared_ptr<ora_dump_stream> stream, int version,
+                                              const tk_string& version_word);
   std::unique_ptr<ora_dump_file> open_datapump(const tk_wstring& path,
                                                std::shared_ptr<ora_dump_stream> stream);
 

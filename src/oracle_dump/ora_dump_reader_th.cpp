@@ -7,14 +7,13 @@
 // u16 count of the LOB values stored right after the row.
 #include "oracle_dump/ora_dump_reader_th.h"
 
-#include "oracle_dump/ora_dump_pump_reader_th.h"
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "TK/tk_exc.h"
 #include "TK/tk_log.h"
+#include "oracle_dump/ora_dump_pump_reader_th.h"
 
 namespace {
 
@@ -32,7 +31,8 @@ uint32_t be32(const uint8_t* p) {
 
 // ---- fields of a section ------------------------------------------------------
 
-void ora_dump_reader_th::set_fields(const std::vector<tk_wstring>& names, const udb_schema& schema) {
+void ora_dump_reader_th::set_fields(const std::vector<tk_wstring>& names,
+                                    const udb_schema& schema) {
   m_arr_fields = names;
   m_field_index.assign(names.size(), -1);
   for (size_t i = 0; i < names.size(); ++i) m_field_index[i] = schema.get_field_idx(names[i]);
@@ -63,9 +63,8 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
   for (size_t i = 0; i < m_arr_fields.size(); ++i) {
     const int idx = m_field_index[i];
     if (idx < 0)
-      throw tk_exception("Unknown field name has been found in INSERT statement: " +
-                             tk_u8(m_arr_fields[i]),
-                         1);
+      throw tk_exception(
+          "Unknown field name has been found in INSERT statement: " + tk_u8(m_arr_fields[i]), 1);
     const t_orcale_ftd& col = column_at(schema, static_cast<size_t>(idx));
     udb_field& field = rec[static_cast<size_t>(idx)];
     const int64_t pos = s.tell();
@@ -200,7 +199,8 @@ void ora_dump_reader_th_7::skip_field_description(ora_dump_stream& s, udb_schema
 }
 
 void ora_dump_reader_th_8::read_column_types(ora_dump_stream& s, udb_schema& schema, uint16_t n,
-                                             std::vector<uint16_t>& types, bool store_clob_charset) {
+                                             std::vector<uint16_t>& types,
+                                             bool store_clob_charset) {
   types.assign(n, 0);
   for (uint16_t i = 0; i < n; ++i) {
     uint16_t type = 0, size = 0;
@@ -330,7 +330,8 @@ void ora_dump_reader_th::get_ole_value(const t_orcale_ftd& col, vartype_t vt, or
         get_IEEE754_value(p, size, out);
         return;
       }
-      if (!decode_number(p, size, out.decimal_buffer())) throw dump_error("Invalid NUMBER value", pos, 0);
+      if (!decode_number(p, size, out.decimal_buffer()))
+        throw dump_error("Invalid NUMBER value", pos, 0);
       out.finish_decimal(vt);
       return;
     case VT_DATE:
@@ -515,8 +516,8 @@ void ora_dump_reader_th::get_interval_value(const uint8_t* p, size_t n, ole_vari
     const int64_t years = static_cast<int64_t>(be32(p)) - 0x80000000LL;
     const int months = p[4] - 60;
     const bool neg = years < 0 || months < 0;
-    std::snprintf(buf, sizeof buf, "%s%lld-%02d", neg ? "-" : "", static_cast<long long>(std::llabs(years)),
-                  std::abs(months));
+    std::snprintf(buf, sizeof buf, "%s%lld-%02d", neg ? "-" : "",
+                  static_cast<long long>(std::llabs(years)), std::abs(months));
   } else {
     out.clear();
     return;
@@ -533,8 +534,8 @@ void ora_dump_reader_th::get_string_value(const t_orcale_ftd& col, const uint8_t
 
 // ---- LOB and LONG decoders ----------------------------------------------------
 
-void ora_dump_reader_th::decode_lob_text(int charset_id, bool swap_utf16, const uint8_t* p, size_t n,
-                                         tk_wstring& out) const {
+void ora_dump_reader_th::decode_lob_text(int charset_id, bool swap_utf16, const uint8_t* p,
+                                         size_t n, tk_wstring& out) const {
   if (charset_id == 871 || charset_id == 873 || charset_id == 2000) {
     // Oracle keeps CLOBs of a varying-width character set as UTF-16.
     for (size_t i = 0; i + 1 < n; i += 2) {
@@ -550,7 +551,8 @@ void ora_dump_reader_th::decode_lob_text(int charset_id, bool swap_utf16, const 
   m_cs.decode(charset_id != 0 ? charset_id : m_cs.database_charset(), p, n, out);
 }
 
-size_t ora_dump_reader_th::get_blob_value(ora_dump_stream& s, const t_orcale_ftd& col, ole_variant& out) {
+size_t ora_dump_reader_th::get_blob_value(ora_dump_stream& s, const t_orcale_ftd& col,
+                                          ole_variant& out) {
   const int64_t pos = s.tell();
   uint16_t t = 0;
   if (!s.read_u16le(t)) throw eof_error(pos);
@@ -615,7 +617,8 @@ size_t ora_dump_reader_th::get_blob_value(ora_dump_stream& s, const t_orcale_ftd
   return bytes.size();
 }
 
-bool ora_dump_reader_th::read_chunked(ora_dump_stream& s, std::vector<uint8_t>& out, bool zero_final_ends) {
+bool ora_dump_reader_th::read_chunked(ora_dump_stream& s, std::vector<uint8_t>& out,
+                                      bool zero_final_ends) {
   uint16_t c = 0;
   if (!s.read_u16le(c)) throw eof_error(s.tell());
   for (;;) {
@@ -673,22 +676,23 @@ void ora_dump_reader_th::get_long_value(ora_dump_stream& s, const t_orcale_ftd& 
   m_cs.decode(text_charset(col), m_buf.data(), m_buf.size(), text);
 }
 
-void ora_dump_reader_th::get_xmltype_value(ora_dump_stream& s, const t_orcale_ftd& col, uint32_t len,
-                                           ole_variant& out) {
+void ora_dump_reader_th::get_xmltype_value(ora_dump_stream& s, const t_orcale_ftd& col,
+                                           uint32_t len, ole_variant& out) {
   const uint8_t* p = s.take(len);
   if (p == nullptr) throw eof_error(s.tell());
   tk_wstring& text = out.text_buffer();
   if (len <= 8) return;
   size_t n = len - 8;
   const uint8_t* q = p + 8;
-  if (const void* nul = std::memchr(q, 0, n)) n = static_cast<size_t>(static_cast<const uint8_t*>(nul) - q);
+  if (const void* nul = std::memchr(q, 0, n))
+    n = static_cast<size_t>(static_cast<const uint8_t*>(nul) - q);
   m_cs.decode(text_charset(col), q, n, text);
 }
 
 // ---- factory ------------------------------------------------------------------
 
-std::shared_ptr<ora_dump_reader_th> create_token_handler(const ora_charsets& cs, int version, int key,
-                                                         const tk_string& version_text) {
+std::shared_ptr<ora_dump_reader_th> create_token_handler(const ora_charsets& cs, int version,
+                                                         int key, const tk_string& version_text) {
   switch (key) {
     case 1:
     case 2:

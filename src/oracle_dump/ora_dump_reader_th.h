@@ -51,13 +51,15 @@ class ora_dump_reader_th {
   static bool get_datetime_value(const uint8_t* p, size_t n, ole_variant& out);
   static bool get_timestamp_value(const uint8_t* p, size_t n, ole_variant& out);
   static void get_interval_value(const uint8_t* p, size_t n, ole_variant& out);
-  void get_string_value(const t_orcale_ftd& col, const uint8_t* p, size_t n, ole_variant& out) const;
+  void get_string_value(const t_orcale_ftd& col, const uint8_t* p, size_t n,
+                        ole_variant& out) const;
 
   // LOB after a classic row; returns the number of bytes collected.
   size_t get_blob_value(ora_dump_stream& s, const t_orcale_ftd& col, ole_variant& out);
   virtual void get_longraw_value(ora_dump_stream& s, uint16_t len, ole_variant& out);
   void get_long_value(ora_dump_stream& s, const t_orcale_ftd& col, uint16_t len, ole_variant& out);
-  void get_xmltype_value(ora_dump_stream& s, const t_orcale_ftd& col, uint32_t len, ole_variant& out);
+  void get_xmltype_value(ora_dump_stream& s, const t_orcale_ftd& col, uint32_t len,
+                         ole_variant& out);
 
   uint16_t m_skip_blob_flag = 0;
   std::vector<tk_wstring> m_arr_fields;
@@ -116,5 +118,5 @@ class ora_dump_reader_th_10 : public ora_dump_reader_th_9 {
 };
 
 // Creates the decoder that fits a dump version.
-std::shared_ptr<ora_dump_reader_th> create_token_handler(const ora_charsets& cs, int version, int key,
-                                                         const tk_string& version_text);
+std::shared_ptr<ora_dump_reader_th> create_token_handler(const ora_charsets& cs, int version,
+                                                         int key, const tk_string& version_text);

@@ -19,9 +19,13 @@ namespace {
 
 class classic_scan {
  public:
-  classic_scan(ora_dump_stream& s, ora_dump_file::context& ctx, const ora_charsets& cs, bool qualify,
-               const std::function<void(int64_t)>& progress)
-      : m_s(s), m_ctx(ctx), m_cs(cs), m_qualify(qualify), m_progress(progress),
+  classic_scan(ora_dump_stream& s, ora_dump_file::context& ctx, const ora_charsets& cs,
+               bool qualify, const std::function<void(int64_t)>& progress)
+      : m_s(s),
+        m_ctx(ctx),
+        m_cs(cs),
+        m_qualify(qualify),
+        m_progress(progress),
         m_header_user(ctx.m_str_username) {}
 
   void run();
@@ -29,7 +33,8 @@ class classic_scan {
  private:
   tk_wstring text(std::string_view bytes) const {
     tk_wstring out;
-    m_cs.decode(m_cs.m_client_id, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
+    m_cs.decode(m_cs.m_client_id, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                out);
     return out;
   }
   std::string qualify(const std::string& name) const {
@@ -58,10 +63,10 @@ class classic_scan {
   ora_table_map& m_tables = *m_ctx.m_pmap_tables;
   std::map<tk_wstring, tk_wstring> m_unique;      // plain name -> full name, met once
   std::map<tk_wstring, tk_wstring> m_non_unique;  // plain name -> full name, met again
-  tk_wstring m_current;        // full name of the table whose section is read
-  tk_wstring m_current_plain;  // its plain name
-  std::string m_user;          // user of the last CONNECT statement
-  std::string m_header_user;   // the exporting user of the header
+  tk_wstring m_current;                           // full name of the table whose section is read
+  tk_wstring m_current_plain;                     // its plain name
+  std::string m_user;                             // user of the last CONNECT statement
+  std::string m_header_user;                      // the exporting user of the header
 };
 
 bool find_line_end(ora_dump_stream& s, int64_t& lf) {
@@ -185,7 +190,8 @@ void classic_scan::parse_table_description(int64_t pos) {
   const std::string head = read_name_before_paren(m_s);
   if (head.empty()) return;
   if (head.find(" OF XMLTYPE ") != std::string::npos) {
-    log_message(1, "Table of XML TYPE found at position %lld, skip it", static_cast<long long>(pos));
+    log_message(1, "Table of XML TYPE found at position %lld, skip it",
+                static_cast<long long>(pos));
     return;
   }
   const std::string plain = qualify(embellish_name(head, '"'));
@@ -213,7 +219,8 @@ void classic_scan::parse_table_description(int64_t pos) {
 
   const tk_wstring wplain = text(plain);
   const tk_wstring wfull = tablespace.empty() ? wplain : text(tablespace + "." + plain);
-  log_message(3, "Read table '%s' at position %lld\r\n", tk_u8(wplain).c_str(), static_cast<long long>(pos));
+  log_message(3, "Read table '%s' at position %lld\r\n", tk_u8(wplain).c_str(),
+              static_cast<long long>(pos));
 
   if (m_non_unique.count(wplain) == 0) {
     auto it = m_unique.find(wplain);
@@ -229,7 +236,8 @@ void classic_scan::parse_table_description(int64_t pos) {
   if (m_tables.count(wfull) != 0) {
     // The same table once more (a dump can repeat a whole user section):
     // the first definition and its rows stand.
-    log_message(3, "Database contians 2 or more tables with the same name %s", tk_u8(wfull).c_str());
+    log_message(3, "Database contians 2 or more tables with the same name %s",
+                tk_u8(wfull).c_str());
     m_current.clear();
     m_current_plain.clear();
     return;

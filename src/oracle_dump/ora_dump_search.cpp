@@ -55,7 +55,8 @@ std::string read_name_before_paren(ora_dump_stream& s) {
   const int64_t p0 = s.tell();
   const uint8_t* start = s.here();
   size_t span = s.remaining();
-  if (const void* lf = std::memchr(start, '\n', span)) span = static_cast<const uint8_t*>(lf) - start;
+  if (const void* lf = std::memchr(start, '\n', span))
+    span = static_cast<const uint8_t*>(lf) - start;
   const void* paren = std::memchr(start, '(', span);
   if (paren == nullptr) return std::string();
   const size_t k = static_cast<const uint8_t*>(paren) - start;

@@ -18,8 +18,8 @@ ora_dump_table::~ora_dump_table() = default;
 tk_wstring ora_dump_table::ddl_text(std::string_view bytes) const {
   if (m_ddl_charsets == nullptr) return tk_u16(bytes);
   tk_wstring out;
-  m_ddl_charsets->decode(m_ddl_charsets->m_client_id, reinterpret_cast<const uint8_t*>(bytes.data()),
-                         bytes.size(), out);
+  m_ddl_charsets->decode(m_ddl_charsets->m_client_id,
+                         reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
   return out;
 }
 
@@ -63,7 +63,8 @@ bool ora_dump_table::init_classic(const table_pos& pos) {
     log_message(2, "process_table_desc FAILED");
     return false;
   }
-  const std::string desc(reinterpret_cast<const char*>(s.here()), static_cast<size_t>(lf - s.tell()));
+  const std::string desc(reinterpret_cast<const char*>(s.here()),
+                         static_cast<size_t>(lf - s.tell()));
   m_lst_records.clear();
   if (!process_table_desc(desc)) {
     log_message(2, "process_table_desc FAILED");
@@ -82,7 +83,8 @@ bool ora_dump_table::init_classic(const table_pos& pos) {
     if (!seek_to_symbols(s, "VALUES (", values)) return false;
     const int64_t list_end = values - 8;
     if (list_end - paren > 1)
-      column_list.assign(reinterpret_cast<const char*>(s.data() + paren), static_cast<size_t>(list_end - paren));
+      column_list.assign(reinterpret_cast<const char*>(s.data() + paren),
+                         static_cast<size_t>(list_end - paren));
     if (!find_line_feed(s, lf)) continue;
     s.seek(lf + 1);
 
@@ -203,8 +205,8 @@ bool ora_dump_table::add_field(const std::string& definition) {
     log_message(2, "Failed to get field type.");
     return false;
   }
-  auto ftd = std::make_unique<t_orcale_ftd>(info.size, info.ora_type, col_name, info.vartype, not_null,
-                                            ole_variant(), 0);
+  auto ftd = std::make_unique<t_orcale_ftd>(info.size, info.ora_type, col_name, info.vartype,
+                                            not_null, ole_variant(), 0);
   uint32_t precision = info.precision, scale = info.scale;
   if (precision < scale) {
     if (precision != 0)
@@ -264,7 +266,9 @@ void ora_dump_table::reset() {
   set_progress();
 }
 
-bool ora_dump_table::is_eof() { return m_lst_records.empty() || m_cur_record >= m_lst_records.size(); }
+bool ora_dump_table::is_eof() {
+  return m_lst_records.empty() || m_cur_record >= m_lst_records.size();
+}
 
 udb_record* ora_dump_table::get_item1() {
   if (is_eof()) throw tk_exception("Out of recordset range.", 0);

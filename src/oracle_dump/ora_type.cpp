@@ -200,7 +200,8 @@ bool get_type(const std::string& type_text, ora_type_info& info) {
   if (contains("BFILE")) return set(0, VT_BLOB, ORA_BFILE);
   if (contains("ROWID")) {
     // ROWID carries no size; UROWID(n) does.
-    if (get_typesize(t, sizes) && sizes.size() == 1 && sizes[0] >= 0) n = static_cast<uint32_t>(sizes[0]);
+    if (get_typesize(t, sizes) && sizes.size() == 1 && sizes[0] >= 0)
+      n = static_cast<uint32_t>(sizes[0]);
     return set(n, VT_BLOB, ORA_ROWID);
   }
   if (contains("RAW")) return one_size(n) && set(n, VT_BLOB, ORA_RAW);

@@ -38,4 +38,3 @@ class ole_date {
   uint32_t microseconds = 0;
   tk_systemtime st;
 };
-

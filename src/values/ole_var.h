@@ -200,7 +200,8 @@ inline void ole_variant::finish_decimal(vartype_t column_vt) {
       if (m_dec.to_int64(v) && v >= -32768 && v <= 32767) return set_i2(static_cast<int16_t>(v));
       break;
     case VT_I4:
-      if (m_dec.to_int64(v) && v >= INT32_MIN && v <= INT32_MAX) return set_i4(static_cast<int32_t>(v));
+      if (m_dec.to_int64(v) && v >= INT32_MIN && v <= INT32_MAX)
+        return set_i4(static_cast<int32_t>(v));
       break;
     case VT_I8:
       if (m_dec.to_int64(v)) return set_i8(v);
@@ -213,4 +214,3 @@ inline void ole_variant::finish_decimal(vartype_t column_vt) {
 
 size_t get_safe_array_size(const ole_variant& v);
 void convert_to_byte_array(const uint8_t* bytes, size_t count, std::vector<uint8_t>& out);
-

@@ -16,7 +16,8 @@ ora_dump_fx_table emp_table() {
   t.columns = {col::number("EMPNO", 4, 0), col::varchar2("ENAME", 10), col::date("HIREDATE"),
                col::number("SAL", 7, 2), col::number("COMM", 7, 2)};
   t.rows = {
-      {{cell::number("7369"), cell::text("SMITH"), cell::date(1980, 12, 17), cell::number("800"), cell::null()}},
+      {{cell::number("7369"), cell::text("SMITH"), cell::date(1980, 12, 17), cell::number("800"),
+        cell::null()}},
       {{cell::number("7499"), cell::text("ALLEN"), cell::date(1981, 2, 20), cell::number("1600"),
         cell::number("300")}},
   };
@@ -26,10 +27,10 @@ ora_dump_fx_table emp_table() {
 }  // namespace
 
 TEST(ClassicReader, ReadsRowsOfEveryExportVersion) {
-  for (const ora_dump_fx_version v : {ora_dump_fx_version{7, 3, 4}, ora_dump_fx_version{8, 1, 7},
-                                      ora_dump_fx_version{8, 0, 6}, ora_dump_fx_version{9, 2, 0},
-                                      ora_dump_fx_version{10, 2, 1}, ora_dump_fx_version{11, 2, 0},
-                                      ora_dump_fx_version{19, 0, 0}}) {
+  for (const ora_dump_fx_version v :
+       {ora_dump_fx_version{7, 3, 4}, ora_dump_fx_version{8, 1, 7}, ora_dump_fx_version{8, 0, 6},
+        ora_dump_fx_version{9, 2, 0}, ora_dump_fx_version{10, 2, 1}, ora_dump_fx_version{11, 2, 0},
+        ora_dump_fx_version{19, 0, 0}}) {
     ora_dump_fx_header h;
     h.version = v;
     if (v.major == 7) h.client_charset = ora_dump_fx_cs_we8mswin1252;
@@ -42,7 +43,8 @@ TEST(ClassicReader, ReadsRowsOfEveryExportVersion) {
     const engine_table_rows r = engine_read(*db, "EMP");
     EXPECT_EQ(r.error, "") << v.text();
     ASSERT_EQ(r.rows.size(), 2u) << v.text();
-    EXPECT_EQ(r.rows[0], (std::vector<std::string>{"7369", "SMITH", "1980-12-17", "800", ""})) << v.text();
+    EXPECT_EQ(r.rows[0], (std::vector<std::string>{"7369", "SMITH", "1980-12-17", "800", ""}))
+        << v.text();
     EXPECT_EQ(r.rows[1], (std::vector<std::string>{"7499", "ALLEN", "1981-02-20", "1600", "300"}))
         << v.text();
   }
@@ -52,12 +54,13 @@ TEST(ClassicReader, DecodesEveryScalarType) {
   ora_dump_fx_writer w;
   ora_dump_fx_table t;
   t.name = "T";
-  t.columns = {col::number("N"),          col::number("BIG", 20),     col::varchar2("V", 40),
-               col::fixed_char("C", 3),   col::nvarchar2("NV", 10),   col::timestamp("TS"),
-               col::binary_float("BF"),   col::binary_double("BD"),   col::interval_ds("IDS"),
-               col::interval_ym("IYM"),   col::raw("R", 4),           col::float_("F")};
+  t.columns = {col::number("N"),        col::number("BIG", 20),   col::varchar2("V", 40),
+               col::fixed_char("C", 3), col::nvarchar2("NV", 10), col::timestamp("TS"),
+               col::binary_float("BF"), col::binary_double("BD"), col::interval_ds("IDS"),
+               col::interval_ym("IYM"), col::raw("R", 4),         col::float_("F")};
   t.rows = {{{cell::number("-12345678901234567.89"), cell::number("98999999999999999999"),
-              cell::text("Citt\xC3\xA0 \xE2\x82\xAC"), cell::text("ab "), cell::bytes(ora_dump_fx_utf16be("\xED\x95\x9C")),
+              cell::text("Citt\xC3\xA0 \xE2\x82\xAC"), cell::text("ab "),
+              cell::bytes(ora_dump_fx_utf16be("\xED\x95\x9C")),
               cell::timestamp(2024, 1, 15, 9, 30, 47, 109325700), cell::binary_float(-0.1f),
               cell::binary_double(16777216.5), cell::interval_ds(3, 2, 1, 0, 500000),
               cell::interval_ym(-1, -2), cell::bytes(std::string("\x01\xAB\x00\xFF", 4)),
@@ -69,10 +72,11 @@ TEST(ClassicReader, DecodesEveryScalarType) {
   const engine_table_rows r = engine_read(*db, "T");
   EXPECT_EQ(r.error, "");
   ASSERT_EQ(r.rows.size(), 1u);
-  EXPECT_EQ(r.rows[0], (std::vector<std::string>{
-                           "-12345678901234567.89", "98999999999999999999", "Citt\xC3\xA0 \xE2\x82\xAC", "ab ",
-                           "\xED\x95\x9C", "2024-01-15 09:30:47.109325", "-0.1", "16777216.5",
-                           "3 02:01:00.000500", "-1-02", "0x01AB00FF", "0.1"}));
+  EXPECT_EQ(r.rows[0],
+            (std::vector<std::string>{"-12345678901234567.89", "98999999999999999999",
+                                      "Citt\xC3\xA0 \xE2\x82\xAC", "ab ", "\xED\x95\x9C",
+                                      "2024-01-15 09:30:47.109325", "-0.1", "16777216.5",
+                                      "3 02:01:00.000500", "-1-02", "0x01AB00FF", "0.1"}));
 }
 
 TEST(ClassicReader, LobsAfterTheRowAndLongs) {
@@ -83,10 +87,14 @@ TEST(ClassicReader, LobsAfterTheRowAndLongs) {
   std::string big(20000, 'x');
   big[19999] = 'y';
   t.rows = {
-      {{cell::number("1"), cell::lob(ora_dump_fx_utf16be("short")), cell::lob("\x01\x02\x03"), cell::text("a")}},
-      {{cell::number("2"), cell::null(), cell::lob_chunked(std::string(9000, '\x07')), cell::text("b")}},
-      {{cell::number("3"), cell::lob_chunked(ora_dump_fx_utf16be(big), 16264), cell::null(), cell::text("c")}},
-      {{cell::number("4"), cell::null(), cell::lob_fa("\x10\x20\x30\x40\x50\x60\x70\x80\x90\xA0", 4), cell::null()}},
+      {{cell::number("1"), cell::lob(ora_dump_fx_utf16be("short")), cell::lob("\x01\x02\x03"),
+        cell::text("a")}},
+      {{cell::number("2"), cell::null(), cell::lob_chunked(std::string(9000, '\x07')),
+        cell::text("b")}},
+      {{cell::number("3"), cell::lob_chunked(ora_dump_fx_utf16be(big), 16264), cell::null(),
+        cell::text("c")}},
+      {{cell::number("4"), cell::null(),
+        cell::lob_fa("\x10\x20\x30\x40\x50\x60\x70\x80\x90\xA0", 4), cell::null()}},
   };
   ora_dump_fx_table l;
   l.name = "LOG";

@@ -16,9 +16,10 @@
 struct engine_fixture_file {
   explicit engine_fixture_file(const std::string& bytes) {
     static int counter = 0;
-    path = (std::filesystem::temp_directory_path() /
-            ("talvex_engine_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".dmp"))
-               .string();
+    path =
+        (std::filesystem::temp_directory_path() /
+         ("talvex_engine_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".dmp"))
+            .string();
     FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
@@ -34,7 +35,8 @@ struct engine_table_rows {
 };
 
 // Opens the dump (names qualified by CONNECT, as the driver does).
-inline std::unique_ptr<ora_dump_file> engine_open(ora_dump_reader& reader, const std::string& path) {
+inline std::unique_ptr<ora_dump_file> engine_open(ora_dump_reader& reader,
+                                                  const std::string& path) {
   reader.m_b_qualify_names = true;
   return reader.open(tk_u16(path));
 }

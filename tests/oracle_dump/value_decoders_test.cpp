@@ -38,11 +38,12 @@ TEST(NumberDecoder, DecodesExactly) {
       {{0xC2, 0x0B}, "1000"},
       {{0xC0, 0x33}, "0.5"},
       {{0x3D, 0x64, 0x4E, 0x38, 0x66}, "-123.45"},
-      {{0xC4, 0x02, 0x18, 0x2E, 0x44, 0x5A}, "1234567.89"},   // 1234567.89 stays itself
-      {{0xC4, 0x11, 0x4E, 0x49, 0x11, 0x33}, "16777216.5"},   // not rounded to a float
+      {{0xC4, 0x02, 0x18, 0x2E, 0x44, 0x5A}, "1234567.89"},  // 1234567.89 stays itself
+      {{0xC4, 0x11, 0x4E, 0x49, 0x11, 0x33}, "16777216.5"},  // not rounded to a float
       {{0xC5, 0x1F}, "3000000000"},
-      {{0xCB, 0x02}, "100000000000000000000"},                  // 1E20, never 0
-      {{0x36, 0x64, 0x4E, 0x38, 0x22, 0x0C, 0x64, 0x4E, 0x38, 0x22, 0x0C, 0x66}, "-12345678901234567.89"},
+      {{0xCB, 0x02}, "100000000000000000000"},  // 1E20, never 0
+      {{0x36, 0x64, 0x4E, 0x38, 0x22, 0x0C, 0x64, 0x4E, 0x38, 0x22, 0x0C, 0x66},
+       "-12345678901234567.89"},
       {{0xBF, 0x02, 0x18}, "0.000123"},
       {{0x3E, 0x64, 0x66}, "-1"},
   };
@@ -53,18 +54,21 @@ TEST(NumberDecoder, KeepsAllFortyDigits) {
   // 20 base-100 digits: 1234567890123456789012345678901234567890.
   std::vector<uint8_t> b = {0xD4};
   const char* digits = "1234567890123456789012345678901234567890";
-  for (int i = 0; i < 40; i += 2) b.push_back(static_cast<uint8_t>((digits[i] - '0') * 10 + (digits[i + 1] - '0') + 1));
+  for (int i = 0; i < 40; i += 2)
+    b.push_back(static_cast<uint8_t>((digits[i] - '0') * 10 + (digits[i + 1] - '0') + 1));
   EXPECT_EQ(number(b), digits);
   // Negative numbers of 20 mantissa bytes carry no 102 terminator.
   std::vector<uint8_t> n = {static_cast<uint8_t>(0x3E - 19)};
-  for (int i = 0; i < 40; i += 2) n.push_back(static_cast<uint8_t>(101 - ((digits[i] - '0') * 10 + (digits[i + 1] - '0'))));
+  for (int i = 0; i < 40; i += 2)
+    n.push_back(static_cast<uint8_t>(101 - ((digits[i] - '0') * 10 + (digits[i + 1] - '0'))));
   EXPECT_EQ(number(n), std::string("-") + digits);
 }
 
 TEST(NumberDecoder, IntegerColumnsKeepValuesThatDoNotFit) {
   // NUMBER(20) holds values beyond a signed 64-bit integer.
   ole_variant v;
-  const std::vector<uint8_t> b = {0xCA, 0x63, 0x64, 0x64, 0x64, 0x64, 0x64, 0x64, 0x64, 0x64, 0x64};  // 98999999999999999999
+  const std::vector<uint8_t> b = {0xCA, 0x63, 0x64, 0x64, 0x64, 0x64,
+                                  0x64, 0x64, 0x64, 0x64, 0x64};  // 98999999999999999999
   ASSERT_TRUE(ora_dump_reader_th::decode_number(b.data(), b.size(), v.decimal_buffer()));
   v.finish_decimal(VT_I8);
   EXPECT_EQ(v.get_type(), VT_DECIMAL);
