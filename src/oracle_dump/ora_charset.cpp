@@ -374,61 +374,6 @@ ora_text_decoder::~ora_text_decoder() {
   if (m_iconv != nullptr) iconv_close(static_cast<iconv_t>(m_iconv));
 }
 
-static void decode_utf8(const uint8_t* p, size_t n, tk_wstring& out) {
-  size_t i = 0;
-  while (i < n) {
-    const uint8_t c = p[i];
-    if (c < 0x80) {
-      out.push_back(c);
-      ++i;
-      continue;
-    }
-    uint32_t cp = 0;
-    size_t len = 0;
-    if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F;
-      len = 2;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F;
-      len = 3;
-    } else if ((c & 0xF8) == 0xF0) {
-      cp = c & 0x07;
-      len = 4;
-    } else {
-      out.push_back(k_replacement);
-      ++i;
-      continue;
-    }
-    if (i + len > n) {
-      out.push_back(k_replacement);
-      ++i;
-      continue;
-    }
-    bool ok = true;
-    for (size_t k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    const uint32_t min_cp = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
-    if (!ok || cp < min_cp || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      out.push_back(k_replacement);
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-}
-
 void ora_text_decoder::decode(const uint8_t* p, size_t n, tk_wstring& out) const {
   switch (m_kind) {
     case 0: {
@@ -439,7 +384,7 @@ void ora_text_decoder::decode(const uint8_t* p, size_t n, tk_wstring& out) const
       return;
     }
     case 1:
-      decode_utf8(p, n, out);
+      tk_append_utf8_to_ucs2(out, std::string_view(reinterpret_cast<const char*>(p), n));
       return;
     case 2:
       for (size_t i = 0; i + 1 < n; i += 2)
