@@ -274,10 +274,15 @@ udb_record* ora_dump_table::get_item1() {
   if (is_eof()) throw tk_exception("Out of recordset range.", 0);
   ora_dump_stream& s = *m_stream;
   const int64_t saved = s.tell();
-  s.seek(m_lst_records[m_cur_record]);
+  const int64_t start = m_lst_records[m_cur_record];
+  s.seek(start);
   bool ok = false;
   try {
     ok = m_token_handler->get_record(s, schema, m_end_pos, m_record);
+    // A row that takes no bytes would be read again and again: the section
+    // is damaged (an INSERT statement without column names, say).
+    if (ok && s.tell() == start)
+      throw dump_error("Can't read record: the row holds no data", start, 0);
   } catch (...) {
     s.seek(saved);
     throw;

@@ -177,6 +177,22 @@ TEST(ClassicReader, DamagedDataEndsTheTableWithAnOffsetAndKeepsEarlierRows) {
   }
 }
 
+TEST(ClassicReader, AnInsertWithoutColumnNamesEndsTheTable) {
+  // Rows that consume no bytes must not be read forever.
+  ora_dump_fx_header h;
+  h.version = {7, 3, 4};
+  ora_dump_fx_writer w(h);
+  ora_dump_fx_table t = emp_table();
+  t.insert_text = "INSERT INTO \"EMP\" (EMPNO, ENAME) VALUES (:1, :2)";
+  w.table(t).exit();
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  const engine_table_rows r = engine_read(*db, "EMP");
+  EXPECT_TRUE(r.rows.empty());
+  EXPECT_NE(r.error.find("no data"), std::string::npos) << r.error;
+}
+
 TEST(ClassicReader, RefusesWhatIsNoDump) {
   const std::string cannot_read = "The program cannot read Oracle dump file";
   for (const std::string& bytes : {std::string(), std::string("hello world, no dump here\n"),
