@@ -11,73 +11,35 @@
 #include <memory>
 #include <set>
 
-#include "acceptance_support.h"
-
-static std::string dumps_dir() { return std::string(TALVEX_SOURCE_DIR) + "/../shared/dumps"; }
-
-static const std::map<std::string, ora_dump_manifest_entry>& manifest() {
-  static const std::map<std::string, ora_dump_manifest_entry> m =
-      ora_dump_manifest_parse(tk_test_read_file(dumps_dir() + "/MANIFEST.md"));
-  return m;
-}
+#include "corpus_support.h"
 
 // The classic dumps of the manifest, or one empty name (a skipped test) when
 // the corpus is not there.
-static std::vector<std::string> classic_dumps() {
-  std::vector<std::string> out;
-  for (const auto& [file, entry] : manifest()) {
-    if (entry.folder == "classic") out.push_back(file);
-  }
-  if (out.empty()) out.push_back("");
-  return out;
-}
+static std::vector<std::string> classic_dumps() { return corpus_dumps("classic"); }
 
 // One conversion per dump and test process: the spot checks reuse the
 // conversion of the row-count test.
 static const talvex_test_conversion& converted(const std::string& file) {
-  static std::map<std::string, std::unique_ptr<talvex_test_conversion>> cache;
-  auto& slot = cache[file];
-  if (!slot) {
-    slot = std::make_unique<talvex_test_conversion>();
-    talvex_test_convert(*slot, dumps_dir() + "/classic/" + file);
-  }
-  return *slot;
+  return corpus_converted("classic", file);
 }
 
 // Skips the test when the corpus is absent; fails it when TALVEXCLI is.
 #define REQUIRE_CORPUS_DUMP(file)                                                \
   do {                                                                           \
-    if (!tk_test_exists(dumps_dir() + "/classic/" + (file)))                     \
+    if (!tk_test_exists(corpus_dumps_dir() + "/classic/" + (file)))              \
       GTEST_SKIP() << "corpus dump not found: " << (file);                       \
     ASSERT_TRUE(tk_test_exists(TALVEXCLI_PATH)) << "missing " << TALVEXCLI_PATH; \
   } while (0)
-
-static void expect_clean_run(const talvex_test_conversion& c) {
-  const auto& r = c.result;
-  ASSERT_TRUE(r.started) << "TALVEXCLI did not start";
-  ASSERT_FALSE(r.timed_out) << "TALVEXCLI hung";
-  ASSERT_FALSE(r.signaled) << "TALVEXCLI died of signal " << r.signal << "\n" << r.err;
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  for (const std::string& line : talvex_test_complaints(c)) ADD_FAILURE() << line;
-}
-
-// The CSV file of a table: matched like the row-count test matches them.
-static csv_test_table table_of(const talvex_test_conversion& c, const std::string& table) {
-  const auto match = csv_test_match_tables({table}, c.csv_files());
-  const std::string& base = match.at(table);
-  if (base.empty()) return {};
-  return csv_test_read_table(c.csv_path(base));
-}
 
 class classic_corpus_test : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(classic_corpus_test, converts_every_table_with_the_manifest_row_count) {
   const std::string file = GetParam();
-  if (file.empty()) GTEST_SKIP() << "no corpus manifest under " << dumps_dir();
+  if (file.empty()) GTEST_SKIP() << "no corpus manifest under " << corpus_dumps_dir();
   REQUIRE_CORPUS_DUMP(file);
-  const ora_dump_manifest_entry& entry = manifest().at(file);
+  const ora_dump_manifest_entry& entry = corpus_manifest().at(file);
   const talvex_test_conversion& c = converted(file);
-  expect_clean_run(c);
+  corpus_expect_clean_run(c);
 
   const std::vector<std::string> files = c.csv_files();
   EXPECT_EQ(files.size(), entry.tables.size()) << "one CSV file per table";
@@ -103,41 +65,14 @@ TEST_P(classic_corpus_test, converts_every_table_with_the_manifest_row_count) {
   }
 }
 
-static std::string test_name(const ::testing::TestParamInfo<std::string>& info) {
-  std::string name = info.param.empty() ? "corpus_absent" : info.param;
-  for (char& ch : name) {
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  }
-  return name;
-}
-
 INSTANTIATE_TEST_SUITE_P(classic, classic_corpus_test, ::testing::ValuesIn(classic_dumps()),
-                         test_name);
+                         corpus_test_name);
 
 // --- Spot values ------------------------------------------------------------
 
-struct expected_row {
-  const char* key_column;
-  const char* key;
-  std::vector<std::pair<const char*, const char*>> values;
-};
-
 static void expect_rows(const std::string& file, const std::string& table,
                         const std::vector<expected_row>& rows) {
-  const talvex_test_conversion& c = converted(file);
-  const csv_test_table t = table_of(c, table);
-  ASSERT_TRUE(t.ok) << table << " of " << file;
-  for (const expected_row& want : rows) {
-    const auto* row = t.find(want.key_column, want.key);
-    if (row == nullptr) {
-      ADD_FAILURE() << table << ": no row with " << want.key_column << " = " << want.key;
-      continue;
-    }
-    for (const auto& [column, value] : want.values) {
-      EXPECT_EQ(t.value(*row, column), value)
-          << table << " " << want.key_column << "=" << want.key << " column " << column;
-    }
-  }
+  corpus_expect_rows(converted(file), table, rows);
 }
 
 TEST(classic_spot_values, scott_emp_and_dept) {
@@ -165,7 +100,7 @@ TEST(classic_spot_values, scott_emp_and_dept) {
                {"EMPNO", "7839", {{"ENAME", "KING"}, {"MGR", ""}, {"SAL", "5000"}}},
                {"EMPNO", "7844", {{"ENAME", "TURNER"}, {"COMM", "0"}}}});
   expect_rows(file, "DEPT", {{"DEPTNO", "40", {{"DNAME", "OPERATIONS"}, {"LOC", "BOSTON"}}}});
-  const csv_test_table emp = table_of(converted(file), "EMP");
+  const csv_test_table emp = corpus_table_of(converted(file), "EMP");
   EXPECT_EQ(emp.header, (std::vector<std::string>{"EMPNO", "ENAME", "JOB", "MGR", "HIREDATE", "SAL",
                                                   "COMM", "DEPTNO"}));
 }
@@ -191,7 +126,7 @@ TEST(classic_spot_values, hr_employees_and_departments) {
       {{"DEPARTMENT_ID",
         "10",
         {{"DEPARTMENT_NAME", "Administration"}, {"MANAGER_ID", "200"}, {"LOCATION_ID", "1700"}}}});
-  EXPECT_EQ(table_of(converted(file), "HR.DEPARTMENTS").rows.size(), 27u);
+  EXPECT_EQ(corpus_table_of(converted(file), "HR.DEPARTMENTS").rows.size(), 27u);
 }
 
 // Chinese book titles: the companion script is GBK, the dump AL32UTF8.
@@ -199,12 +134,12 @@ TEST(classic_spot_values, chinese_titles_match_the_gbk_companion) {
   const std::string file = "MJCoderMJCoder__estore__EXPDAT.DMP";
   REQUIRE_CORPUS_DUMP(file);
   const auto script = tk_test_iconv(
-      tk_test_read_file(dumps_dir() + "/companions/MJCoderMJCoder__estore__oracle.txt"), "GBK",
-      "UTF-8");
+      tk_test_read_file(corpus_dumps_dir() + "/companions/MJCoderMJCoder__estore__oracle.txt"),
+      "GBK", "UTF-8");
   ASSERT_TRUE(script.has_value());
   const auto inserts = sql_test_insert_values(*script, "book");
   ASSERT_EQ(inserts.size(), 10u);
-  const csv_test_table book = table_of(converted(file), "BOOK");
+  const csv_test_table book = corpus_table_of(converted(file), "BOOK");
   ASSERT_TRUE(book.ok);
   for (const auto& values : inserts) {
     const auto* row = book.find("ID", values[0]);
@@ -219,7 +154,7 @@ TEST(classic_spot_values, chinese_text_blob_and_clob) {
   const std::string file = "DeathBeforeHonor__hr__data.dmp";
   REQUIRE_CORPUS_DUMP(file);
   const talvex_test_conversion& c = converted(file);
-  const csv_test_table dept = table_of(c, "DEPT");
+  const csv_test_table dept = corpus_table_of(c, "DEPT");
   ASSERT_TRUE(dept.ok);
   const auto names = dept.values("DEPT_NAME");
   EXPECT_NE(std::find(names.begin(), names.end(), "董事会"), names.end());
@@ -231,7 +166,7 @@ TEST(classic_spot_values, chinese_text_blob_and_clob) {
 
   // PIC_DATA of picture 1 is a 211352-byte JPEG stored after the row in
   // chunks; its CSV text is 0x and two hex digits per byte.
-  const csv_test_table pic = table_of(c, "PIC");
+  const csv_test_table pic = corpus_table_of(c, "PIC");
   ASSERT_TRUE(pic.ok);
   const auto* first = pic.find("PIC_ID", "1");
   ASSERT_NE(first, nullptr);
@@ -241,7 +176,7 @@ TEST(classic_spot_values, chinese_text_blob_and_clob) {
   EXPECT_EQ(pic.value(*first, "PIC_NAME"), "panda");
 
   // EMP_PIC of employee 3 is a CLOB of 16803 UTF-16 characters.
-  const csv_test_table emp = table_of(c, "EMP");
+  const csv_test_table emp = corpus_table_of(c, "EMP");
   ASSERT_TRUE(emp.ok);
   const auto* trump = emp.find("EMP_ID", "3");
   ASSERT_NE(trump, nullptr);
@@ -291,14 +226,14 @@ TEST(classic_spot_values, polish_tables_match_the_companion_ddl) {
   const std::string file = "akosiorek__przychodnia__db.dmp";
   REQUIRE_CORPUS_DUMP(file);
   const std::string ddl = tk_test_read_file(
-      dumps_dir() + "/companions/akosiorek__przychodnia__resources_przychodnia.sql");
+      corpus_dumps_dir() + "/companions/akosiorek__przychodnia__resources_przychodnia.sql");
   const talvex_test_conversion& c = converted(file);
   int compared = 0;
-  for (const auto& t : manifest().at(file).tables) {
+  for (const auto& t : corpus_manifest().at(file).tables) {
     const auto columns = sql_test_create_columns(ddl, t.name);
     if (columns.empty()) continue;
     ++compared;
-    const csv_test_table table = table_of(c, t.name);
+    const csv_test_table table = corpus_table_of(c, t.name);
     std::vector<std::string> header = table.header;
     std::sort(header.begin(), header.end());
     std::vector<std::string> want = columns;
@@ -315,7 +250,7 @@ TEST(classic_spot_values, spanish_promotions_and_articles_match_the_companions) 
   const std::string file = "Jef7__ProyectoAnalisis__EXPDAT.dmp";
   REQUIRE_CORPUS_DUMP(file);
   const std::string base =
-      dumps_dir() + "/companions/Jef7__ProyectoAnalisis__Scrips_Base_de_Datos_";
+      corpus_dumps_dir() + "/companions/Jef7__ProyectoAnalisis__Scrips_Base_de_Datos_";
   const talvex_test_conversion& c = converted(file);
 
   // PROMOCION(ID, TIPO_VALOR, VALOR_META, TIPO_GANANCIA, GANANCIA): the ids
@@ -323,7 +258,7 @@ TEST(classic_spot_values, spanish_promotions_and_articles_match_the_companions) 
   const auto promos = sql_test_insert_values(
       tk_test_read_file(base + "Tabla_Promocion_Insertar_Promociones.sql"), "PROMOCION");
   ASSERT_EQ(promos.size(), 5u);
-  const csv_test_table promo = table_of(c, "PROMOCION");
+  const csv_test_table promo = corpus_table_of(c, "PROMOCION");
   ASSERT_TRUE(promo.ok);
   std::multiset<std::vector<std::string>> want;
   std::multiset<std::vector<std::string>> got;
@@ -339,7 +274,7 @@ TEST(classic_spot_values, spanish_promotions_and_articles_match_the_companions) 
   const auto articles = sql_test_insert_values(
       tk_test_read_file(base + "Tabla_Articulo_Insertar_Articulos.sql"), "Articulo");
   ASSERT_EQ(articles.size(), 30u);
-  const csv_test_table articulo = table_of(c, "ARTICULO");
+  const csv_test_table articulo = corpus_table_of(c, "ARTICULO");
   int found = 0;
   for (const auto& a : articles) found += articulo.find("NOMBRE_ARTICULO", a[1]) != nullptr;
   EXPECT_GE(found, 29);
@@ -357,11 +292,11 @@ TEST(classic_spot_values, suppliers_and_continents_match_the_companions) {
   REQUIRE_CORPUS_DUMP(gbk);
   REQUIRE_CORPUS_DUMP(hr);
   const auto suppliers = sql_test_insert_values(
-      tk_test_read_file(dumps_dir() +
+      tk_test_read_file(corpus_dumps_dir() +
                         "/companions/yumenoshizuku__database-project__final_data.sql"),
       "Supplier");
   ASSERT_EQ(suppliers.size(), 10u);
-  const csv_test_table supplier = table_of(converted(gbk), "SUPPLIER");
+  const csv_test_table supplier = corpus_table_of(converted(gbk), "SUPPLIER");
   ASSERT_TRUE(supplier.ok);
   for (const auto& s : suppliers) {
     // SID is a VARCHAR2 column: the numeric literal 0001 was stored as '1'.

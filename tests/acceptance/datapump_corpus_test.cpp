@@ -11,65 +11,29 @@
 #include <map>
 #include <memory>
 
-#include "acceptance_support.h"
+#include "corpus_support.h"
 
-static std::string dumps_dir() { return std::string(TALVEX_SOURCE_DIR) + "/../shared/dumps"; }
-
-static const std::map<std::string, ora_dump_manifest_entry>& manifest() {
-  static const std::map<std::string, ora_dump_manifest_entry> m =
-      ora_dump_manifest_parse(tk_test_read_file(dumps_dir() + "/MANIFEST.md"));
-  return m;
-}
-
-static std::vector<std::string> pump_dumps() {
-  std::vector<std::string> out;
-  for (const auto& [file, entry] : manifest())
-    if (entry.folder == "datapump") out.push_back(file);
-  if (out.empty()) out.push_back("");
-  return out;
-}
+static std::vector<std::string> pump_dumps() { return corpus_dumps("datapump"); }
 
 static const talvex_test_conversion& converted(const std::string& file) {
-  static std::map<std::string, std::unique_ptr<talvex_test_conversion>> cache;
-  auto& slot = cache[file];
-  if (!slot) {
-    slot = std::make_unique<talvex_test_conversion>();
-    talvex_test_convert(*slot, dumps_dir() + "/datapump/" + file, {"--inc_fnames"});
-  }
-  return *slot;
+  return corpus_converted("datapump", file, {"--inc_fnames"});
 }
 
-#define REQUIRE_PUMP_DUMP(file)                                                  \
-  do {                                                                           \
-    if ((file).empty() || !tk_test_exists(dumps_dir() + "/datapump/" + (file)))  \
-      GTEST_SKIP() << "corpus dump not found: " << (file);                       \
-    ASSERT_TRUE(tk_test_exists(TALVEXCLI_PATH)) << "missing " << TALVEXCLI_PATH; \
+#define REQUIRE_PUMP_DUMP(file)                                                        \
+  do {                                                                                 \
+    if ((file).empty() || !tk_test_exists(corpus_dumps_dir() + "/datapump/" + (file))) \
+      GTEST_SKIP() << "corpus dump not found: " << (file);                             \
+    ASSERT_TRUE(tk_test_exists(TALVEXCLI_PATH)) << "missing " << TALVEXCLI_PATH;       \
   } while (0)
-
-static void expect_clean_run(const talvex_test_conversion& c) {
-  const auto& r = c.result;
-  ASSERT_TRUE(r.started) << "TALVEXCLI did not start";
-  ASSERT_FALSE(r.timed_out) << "TALVEXCLI hung";
-  ASSERT_FALSE(r.signaled) << "TALVEXCLI died of signal " << r.signal << "\n" << r.err;
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  for (const std::string& line : talvex_test_complaints(c)) ADD_FAILURE() << line;
-}
-
-static csv_test_table table_of(const talvex_test_conversion& c, const std::string& table) {
-  const auto match = csv_test_match_tables({table}, c.csv_files());
-  const std::string& base = match.at(table);
-  if (base.empty()) return {};
-  return csv_test_read_table(c.csv_path(base));
-}
 
 class datapump_corpus_test : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(datapump_corpus_test, converts_every_table_with_the_manifest_row_count) {
   const std::string file = GetParam();
   REQUIRE_PUMP_DUMP(file);
-  const ora_dump_manifest_entry& entry = manifest().at(file);
+  const ora_dump_manifest_entry& entry = corpus_manifest().at(file);
   const talvex_test_conversion& c = converted(file);
-  expect_clean_run(c);
+  corpus_expect_clean_run(c);
 
   const std::vector<std::string> files = c.csv_files();
   EXPECT_EQ(files.size(), entry.tables.size()) << "one CSV file per table";
@@ -114,7 +78,7 @@ TEST_P(datapump_corpus_test, master_table_counts_match_the_rows_written) {
     if (m.value(row, "DUPLICATE") != "0") continue;
     const std::string name = m.value(row, "OBJECT_NAME");
     const long completed = std::atol(m.value(row, "COMPLETED_ROWS").c_str());
-    const csv_test_table t = table_of(c, name);
+    const csv_test_table t = corpus_table_of(c, name);
     if (!t.ok) {
       ADD_FAILURE() << "no CSV file for " << m.value(row, "OBJECT_SCHEMA") << "." << name;
       continue;
@@ -125,38 +89,14 @@ TEST_P(datapump_corpus_test, master_table_counts_match_the_rows_written) {
   EXPECT_GT(checked, 0) << "no TABLE_DATA rows in the master table";
 }
 
-static std::string test_name(const ::testing::TestParamInfo<std::string>& info) {
-  std::string name = info.param.empty() ? "corpus_absent" : info.param;
-  for (char& ch : name)
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return name;
-}
-
 INSTANTIATE_TEST_SUITE_P(datapump, datapump_corpus_test, ::testing::ValuesIn(pump_dumps()),
-                         test_name);
+                         corpus_test_name);
 
 // --- Spot values ------------------------------------------------------------
 
-struct expected_row {
-  const char* key_column;
-  const char* key;
-  std::vector<std::pair<const char*, const char*>> values;
-};
-
 static void expect_rows(const std::string& file, const std::string& table,
                         const std::vector<expected_row>& rows) {
-  const talvex_test_conversion& c = converted(file);
-  const csv_test_table t = table_of(c, table);
-  ASSERT_TRUE(t.ok) << table << " of " << file;
-  for (const expected_row& want : rows) {
-    const auto* row = t.find(want.key_column, want.key);
-    if (row == nullptr) {
-      ADD_FAILURE() << table << ": no row with " << want.key_column << " = " << want.key;
-      continue;
-    }
-    for (const auto& [column, value] : want.values)
-      EXPECT_EQ(t.value(*row, column), value) << table << " " << want.key << " " << column;
-  }
+  corpus_expect_rows(converted(file), table, rows);
 }
 
 TEST(datapump_spot_values, we8mswin1252_database) {
@@ -200,7 +140,7 @@ TEST(datapump_spot_values, al32utf8_database) {
   expect_rows(luca, "AEROPORTO",
               {{"ID_AEROPORTO", "1", {{"CITTÀ", "Roma"}, {"NAZIONE", "Italia"}}}});
   // An empty table known only from its UTF-16 TABLE_T document.
-  const csv_test_table empty = table_of(converted(luca), "STATISTICHE");
+  const csv_test_table empty = corpus_table_of(converted(luca), "STATISTICHE");
   ASSERT_TRUE(empty.ok);
   EXPECT_TRUE(empty.rows.empty());
   EXPECT_EQ(empty.header.size(), 7u);
@@ -209,7 +149,7 @@ TEST(datapump_spot_values, al32utf8_database) {
 // --- Multi-file sets --------------------------------------------------------
 
 TEST(datapump_set, non_leading_files_are_refused) {
-  const std::string dir = dumps_dir() + "/datapump_set/";
+  const std::string dir = corpus_dumps_dir() + "/datapump_set/";
   const std::string prefix =
       "raahoolkumeriya__useful-script__database_tutorials_STUFF_employees_exp0";
   if (!tk_test_exists(dir + prefix + "2.dmp")) GTEST_SKIP() << "corpus set not found";
