@@ -171,16 +171,8 @@ void ora_dump_pump_reader_th::is_blob_record(ora_dump_stream& s, const t_orcale_
       out.set_bytes(m_lob.data(), m_lob.size());
     return;
   }
-  tk_wstring& text = out.text_buffer();
-  if (utf16_charset(cs)) {
-    for (size_t i = 0; i + 1 < m_lob.size(); i += 2) {
-      const char16_t u = static_cast<char16_t>((m_lob[i] << 8) | m_lob[i + 1]);
-      if (u == 0) break;
-      text.push_back(u);
-    }
-  } else {
-    decode_lob_text(cs, false, m_lob.data(), m_lob.size(), text);
-  }
+  // UTF-16 character sets hold big-endian units; others their own bytes.
+  decode_lob_text(cs, true, m_lob.data(), m_lob.size(), out.text_buffer());
 }
 
 size_t ora_dump_pump_reader_th::get_pump_blob_value(ora_dump_stream& s, const t_orcale_ftd& col,
@@ -233,17 +225,7 @@ size_t ora_dump_pump_reader_th::get_pump_blob_value(ora_dump_stream& s, const t_
     final_chunk = c != 3;
   }
   if (col.vartype == VT_BSTR) {
-    tk_wstring& text = out.text_buffer();
-    const int cs = text_charset(col);
-    if (utf16_charset(cs)) {
-      for (size_t i = 0; i + 1 < m_lob.size(); i += 2) {
-        const char16_t u = static_cast<char16_t>((m_lob[i] << 8) | m_lob[i + 1]);
-        if (u == 0) break;
-        text.push_back(u);
-      }
-    } else {
-      decode_lob_text(cs, false, m_lob.data(), m_lob.size(), text);
-    }
+    decode_lob_text(text_charset(col), true, m_lob.data(), m_lob.size(), out.text_buffer());
   } else if (m_lob.empty()) {
     out.clear();
   } else {
