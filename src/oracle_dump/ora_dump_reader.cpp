@@ -47,23 +47,20 @@ ora_dump_reader::~ora_dump_reader() = default;
 
 std::unique_ptr<ora_dump_file> ora_dump_reader::open(const tk_wstring& path) {
   log_message(2, "ora_dump_reader::open(%s)", tk_u8(path).c_str());
-  {
-    std::lock_guard<std::mutex> lock(m_cs_progress);
-    m_ui_progress = 0;
-  }
+  set_progress_value(0);
   std::shared_ptr<ora_dump_stream> stream;
   try {
     stream = ora_dump_stream::open_file(tk_u8(path));
   } catch (const tk_exception&) {
     log_message(3, "Couldn't open dump file %s", tk_u8(path).c_str());
-    m_ui_progress = -1;
+    set_progress_value(-1);
     throw tk_exception(k_cannot_read, 1);
   }
   m_dump_size = stream->size();
   log_message(1, "Dump file length: %lld", static_cast<long long>(m_dump_size));
   if (m_dump_size < 1) {
     log_message(3, "File has 0 size.");
-    m_ui_progress = -1;
+    set_progress_value(-1);
     throw tk_exception(k_cannot_read, 1);
   }
 
@@ -119,7 +116,7 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
     uint16_t n_part = 32;
     if (cs != nullptr && s.read_u16be(n_part) && n_part != 32) {
       if (n_part != 1) {
-        m_ui_progress = -1;
+        set_progress_value(-1);
         throw tk_exception(k_non_leading, 1);
       }
       uint64_t part_size = 0;
@@ -145,43 +142,40 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
                      [this](int64_t pos) { set_progress(pos, m_dump_size); });
   } catch (const tk_exception&) {
     log_message(3, "Couldn't read dump file");
-    m_ui_progress = -1;
+    set_progress_value(-1);
     throw;
   } catch (const std::exception&) {
     log_message(3, "Couldn't read dump file");
-    m_ui_progress = -1;
+    set_progress_value(-1);
     throw tk_exception(k_cannot_read, 1);
   }
   ctx.stream = stream;
   ctx.decoder = decoder;
   ctx.charsets = &m_charsets;
   auto db = std::make_unique<ora_dump_file>(ctx);
-  {
-    std::lock_guard<std::mutex> lock(m_cs_progress);
-    m_ui_progress = 100;
-  }
+  set_progress_value(100);
   return db;
 }
 
 std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(
     const tk_wstring& path, std::shared_ptr<ora_dump_stream> stream) {
   ora_dump_stream& s = *stream;
-  m_ui_progress = 0;
+  set_progress_value(0);
   const uint8_t* d = s.data();
   const size_t n = static_cast<size_t>(s.size());
   log_message(1, "arrchmagic[0]=%02X, arrchmagic[1]=%02X", d[0], n > 1 ? d[1] : 0);
   if (n < 2 || d[0] > 5 || d[1] > 3) {
-    m_ui_progress = -1;
+    set_progress_value(-1);
     throw tk_exception(k_cannot_read, 1);
   }
   log_message(3, "Dump file version: %d.%d (expdp)\r\n", d[0], d[1]);
   if (n < 52) {
-    m_ui_progress = -1;
+    set_progress_value(-1);
     throw tk_exception(k_cannot_read, 1);
   }
   const int part = (d[33] << 8) | d[34];
   if (part > 1) {
-    m_ui_progress = -1;
+    set_progress_value(-1);
     throw tk_exception(k_non_leading, 1);
   }
   m_charsets.set_database_charset((d[39] << 8) | d[40]);
