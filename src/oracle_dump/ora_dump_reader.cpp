@@ -186,17 +186,15 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(
   if (compression == 6 || compression == 4) {
     log_message(1, compression == 6 ? "Dump is fully compressed" : "Dump is dataonly compressed");
     throw tk_exception(
-        "The dump file is compressed. Current version of the product does not support compressed "
-        "dump "
-        "files.",
+        "The dump file is compressed. Current version of the product does not support "
+        "compressed dump files.",
         1);
   }
   if (encryption == 0x60 || encryption == 0x40) {
     log_message(1, encryption == 0x60 ? "Dump is fully encrypted" : "Dump is dataonly encrypted");
     throw tk_exception(
-        "The dump file is encypted. Use decrypt.exe tool from the installation package to decrypt "
-        "it "
-        "before converting.",
+        "The dump file is encypted. Use decrypt.exe tool from the installation package to "
+        "decrypt it before converting.",
         1);
   }
   m_datapump = true;
