@@ -42,7 +42,7 @@ TEST(manifest_parse, reads_the_real_manifest) {
   const auto m = ora_dump_manifest_parse(tk_test_read_file(path));
   size_t classic = 0;
   for (const auto& [file, entry] : m) classic += entry.folder == "classic";
-  EXPECT_EQ(classic, 27u);
+  EXPECT_GE(classic, 27u);  // the corpus grows; these 27 were there first
   const auto& hr = m.at("javierzc05__proyecto__respaldos_hr.dmp").tables;
   ASSERT_EQ(hr.size(), 7u);
   EXPECT_EQ(hr[2].name, "HR.EMPLOYEES");
