@@ -169,7 +169,8 @@ TEST_F(console, fatal_errors_go_to_stdout_after_error) {
     std::string out;
   };
   const fatal_case cases[] = {
-      {{"--profile=" + (dir / "p.tlvx")}, "Error:\nProfiles are not supported yet\n"},
+      {{"--profile=" + (dir / "p.tlvx")},
+       "Error:\nProfile does not exist. Please verify the correct path/name was given.\n"},
       {{"--logfile=" + dir.path(), "--dest=x", "--src=" + src},
        "Error:\nLogfile name specifies an existing path.\n"},
       {{"--logfile=" + (dir / "no/x.log")},
