@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -128,7 +130,7 @@ TEST(datapump_spot_values, al32utf8_database) {
                  {"MANAGER_ID", ""}}},
                {"EMPLOYEE_ID", "101", {{"MANAGER_ID", "100"}, {"DEPARTMENT_ID", "90"}}}});
 
-  // Korean text, and TIMESTAMP values whose nanoseconds keep microseconds.
+  // Korean text, and a TIMESTAMP(9) value with all nine digits.
   const std::string it = "gonnabe88__it_database__EXPDAT.DMP";
   REQUIRE_PUMP_DUMP(it);
   expect_rows(
@@ -137,7 +139,7 @@ TEST(datapump_spot_values, al32utf8_database) {
   expect_rows(it, "TAAABB_CLOGNH",
               {{"LGN_SNO",
                 "63",
-                {{"LGN_DTM", "2026-04-23 23:10:50.033096"}, {"LGN_TP", "LOGIN_SUCCESS"}}}});
+                {{"LGN_DTM", "2026-04-23 23:10:50.033096300"}, {"LGN_TP", "LOGIN_SUCCESS"}}}});
 
   // Narrow metadata is UTF-8 in an AL32UTF8 database.
   const std::string luca = "LucaGirolamodibari__Exprivia-Stage__EXPDAT.DMP";
@@ -149,6 +151,54 @@ TEST(datapump_spot_values, al32utf8_database) {
   ASSERT_TRUE(empty.ok);
   EXPECT_TRUE(empty.rows.empty());
   EXPECT_EQ(empty.header.size(), 7u);
+}
+
+// Every TIMESTAMP(9) value of gonnabe88 that has a fraction is exactly the
+// value stored: written back into Oracle's 11 bytes (century + 100, year +
+// 100, month, day, hour + 1, minute + 1, second + 1, big-endian nanoseconds)
+// behind its length byte, it is found in the dump. 251 of them have digits
+// below the microsecond.
+TEST(datapump_exact_values, timestamp9_values_of_gonnabe88_are_the_stored_bytes) {
+  const std::string file = "gonnabe88__it_database__EXPDAT.DMP";
+  REQUIRE_PUMP_DUMP(file);
+  const std::string dump = tk_test_read_file(corpus_dumps_dir() + "/datapump/" + file);
+  const talvex_test_conversion& c = converted(file);
+  int fractions = 0, below_microsecond = 0;
+  for (const std::string& base : c.csv_files()) {
+    const csv_test_table t = csv_test_read_table(c.csv_path(base));
+    ASSERT_TRUE(t.ok) << base;
+    for (const auto& row : t.rows) {
+      for (const std::string& v : row) {
+        int y, mo, d, h, mi, s, used = 0;
+        char frac[16] = "";
+        if (v.size() < 21 ||
+            std::sscanf(v.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%15[0-9]%n", &y, &mo, &d, &h, &mi, &s,
+                        frac, &used) != 7 ||
+            static_cast<size_t>(used) != v.size())
+          continue;
+        ++fractions;
+        ASSERT_EQ(std::strlen(frac), 9u) << base << ": " << v << " (declared TIMESTAMP(9))";
+        const unsigned long ns = std::strtoul(frac, nullptr, 10);
+        if (ns % 1000 != 0) ++below_microsecond;
+        const char bytes[] = {11,
+                              static_cast<char>(y / 100 + 100),
+                              static_cast<char>(y % 100 + 100),
+                              static_cast<char>(mo),
+                              static_cast<char>(d),
+                              static_cast<char>(h + 1),
+                              static_cast<char>(mi + 1),
+                              static_cast<char>(s + 1),
+                              static_cast<char>(ns >> 24),
+                              static_cast<char>(ns >> 16),
+                              static_cast<char>(ns >> 8),
+                              static_cast<char>(ns)};
+        EXPECT_NE(dump.find(std::string(bytes, sizeof bytes)), std::string::npos)
+            << base << ": " << v << " is not a value of the dump";
+      }
+    }
+  }
+  EXPECT_EQ(fractions, 280);
+  EXPECT_EQ(below_microsecond, 251);
 }
 
 // --- Multi-file sets --------------------------------------------------------
