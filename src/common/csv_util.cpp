@@ -75,9 +75,10 @@ void csv_file::write_csv_field(std::u16string_view text) {
   put_field(m_scratch);
 }
 
-// Quotes the field when it holds a quote, CR, LF or the delimiter. Every LF,
-// inside a value too, goes out as CR LF, as line ends of the format do; a CR
-// LF inside a value therefore becomes CR CR LF.
+// Quotes the field when it holds a quote, CR, LF or the delimiter. Line
+// breaks inside a value go out as stored (LF stays LF, CR LF stays CR LF):
+// RFC 4180 allows them in a quoted field, and rewriting them would change the
+// value. Only the records themselves end with CR LF.
 void csv_file::put_field(const std::string& text) {
   // One pass over the field: most fields need no quotes.
   bool quote = false;
@@ -94,13 +95,8 @@ void csv_file::put_field(const std::string& text) {
   }
   m_buf += '"';
   for (char c : text) {
-    if (c == '"') {
-      m_buf.append("\"\"", 2);
-    } else if (c == '\n') {
-      m_buf.append("\r\n", 2);
-    } else {
-      m_buf += c;
-    }
+    if (c == '"') m_buf += '"';
+    m_buf += c;
   }
   m_buf += '"';
 }

@@ -54,8 +54,10 @@ TEST(csv_file, quoting_and_line_ends) {
       {u"\t", u"a;b,c", "a;b,c"},
       {u";", u"ends in blank ", "ends in blank "},
       {u";", u" lead", " lead"},
-      {u";", u"two\nlines", "\"two\r\nlines\""},
-      {u";", u"crlf\r\nin", "\"crlf\r\r\nin\""},
+      // Line breaks inside a value are written as stored (quoted).
+      {u";", u"two\nlines", "\"two\nlines\""},
+      {u";", u"crlf\r\nin", "\"crlf\r\nin\""},
+      {u";", u"cr\ronly", "\"cr\ronly\""},
       {u";", u"cr\ronly", "\"cr\ronly\""},
       {u";", u"", ""},
       {u";", u"\u00e9t\u00e9 \u4e2d", "\xC3\xA9t\xC3\xA9 \xE4\xB8\xAD"},
