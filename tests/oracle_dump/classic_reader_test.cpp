@@ -216,3 +216,23 @@ TEST(ClassicReader, RefusesWhatIsNoDump) {
   auto db = engine_open(reader, file.path);
   EXPECT_TRUE(db->get_tables().empty());
 }
+
+// EMP and "Emp" of one schema are two tables: asked for by its exact name,
+// each hands out its own rows, not those of the first name that differs
+// only in case.
+TEST(ClassicReader, TablesWhoseNamesDifferOnlyInCaseKeepTheirRows) {
+  ora_dump_fx_writer w;
+  ora_dump_fx_table upper = emp_table();
+  ora_dump_fx_table mixed = emp_table();
+  mixed.name = "Emp";
+  mixed.rows.resize(1);
+  w.table(upper).table(mixed).exit();
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  ASSERT_EQ(db->get_tables().size(), 2u);
+  EXPECT_EQ(engine_read(*db, "EMP").rows.size(), 2u);
+  EXPECT_EQ(engine_read(*db, "Emp").rows.size(), 1u);
+  // A spelling that matches neither exactly still finds a table.
+  EXPECT_FALSE(engine_read(*db, "emp").rows.empty());
+}
