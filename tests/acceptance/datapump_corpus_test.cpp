@@ -204,6 +204,26 @@ TEST(datapump_exact_values, timestamp9_values_of_gonnabe88_are_the_stored_bytes)
   EXPECT_EQ(below_microsecond, 251);
 }
 
+// --- A damaged file -----------------------------------------------------------
+
+// A real Data Pump file that went through a UTF-8 text round trip is
+// reported as damaged, with the offset where its structure breaks.
+TEST(datapump_damaged, a_text_converted_file_is_reported_as_damaged) {
+  const std::string dump = corpus_dumps_dir() + "/damaged/zhaoyutiandc__rds__test__cd36dbe1.dmp";
+  if (!tk_test_exists(dump)) GTEST_SKIP() << "corpus file not found";
+  talvex_test_conversion c;
+  talvex_test_convert(c, dump);
+  ASSERT_TRUE(c.result.started);
+  EXPECT_EQ(c.result.exit_code, 255);
+  const std::string all = c.result.out + c.result.err;
+  EXPECT_NE(all.find("The dump file is damaged: its Data Pump header breaks at offset 35"),
+            std::string::npos)
+      << all;
+  EXPECT_NE(all.find("From offset 2 it holds UTF-8 replacement characters"), std::string::npos);
+  EXPECT_EQ(all.find("non-leading"), std::string::npos) << all;
+  EXPECT_TRUE(c.csv_files().empty());
+}
+
 // --- Multi-file sets --------------------------------------------------------
 
 TEST(datapump_set, non_leading_files_are_refused) {

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "common/test_dir.h"
+#include "fixtures/classic_dump_writer.h"
+#include "fixtures/sample_dump.h"
 
 namespace fs = std::filesystem;
 
@@ -227,6 +229,23 @@ TEST_F(console, fatal_errors_go_to_stdout_after_error) {
   }
   EXPECT_EQ(test_read_file(src), "not a dump");
   EXPECT_EQ(test_read_file(dir / "file"), "x");
+}
+
+// The first part of a multi-file dump converts with a warning that says what
+// to do about the other parts; the run itself is complete.
+TEST_F(console, first_part_of_a_multi_file_dump_converts_with_a_warning) {
+  ora_dump_fx_header h;
+  h.part_size = 1u << 20;
+  ora_dump_fx_writer w(h);
+  w.table(ora_dump_fx_scott_dept()).exit();
+  test_write_file(dir / "part1.dmp", w.bytes());
+  const run_result r = run({"--src=" + (dir / "part1.dmp"), "--dest=" + (dir / "out")});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.err,
+            "Warning: this is the first part of a multi-file dump. Only the data stored in this "
+            "file is converted; rows in the other parts are not. To convert everything, import "
+            "all parts into an Oracle database and export it again into one file.\n");
+  EXPECT_TRUE(fs::exists(dir / "out/dept.csv"));
 }
 
 // ---- conversions of a real dump ------------------------------------------------

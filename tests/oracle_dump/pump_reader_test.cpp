@@ -124,6 +124,32 @@ TEST(PumpRows, TimestampsAsStored) {
                                                             "2026-01-01 06:30:00.000000400"}}));
 }
 
+// A header without a valid block size is damaged: its part number means
+// nothing, so it is reported as damaged (with the offset and, for a file that
+// went through a UTF-8 text conversion, that mark), never as a later part of
+// a multi-file dump.
+TEST(PumpScan, ADamagedHeaderIsReportedAsDamaged) {
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "T", k_two_numbers, two_rows());
+  std::string bytes = w.bytes();
+  // What a text round trip does to a header: bytes shift, EF BF BD appear.
+  bytes.replace(2, 1, "\xEF\xBF\xBD");
+  bytes.replace(33, 6, std::string("\xBF\xBD\x00\x00\x00\x01", 6));
+  engine_fixture_file file(bytes);
+  ora_dump_reader reader;
+  try {
+    engine_open(reader, file.path);
+    ADD_FAILURE() << "accepted";
+  } catch (const tk_exception& e) {
+    EXPECT_EQ(e.level(), 1);
+    EXPECT_EQ(std::string(e.what()),
+              "The dump file is damaged: its Data Pump header breaks at offset 35 (block size 1). "
+              "From offset 2 it holds UTF-8 replacement characters (EF BF BD): the file was "
+              "converted as text on its way here. Use a copy transferred as binary.");
+  }
+  EXPECT_EQ(reader.get_progress(), -1);
+}
+
 // Truncated and damaged dumps: no crash, no hang, no read past the end.
 TEST(PumpScan, DamagedDumpsNeverCrash) {
   pump_dump_writer w(873);
