@@ -67,6 +67,10 @@ class udb_database {
 
   const std::vector<tk_wstring>& get_tables() const { return m_tables; }
   bool is_table_exist(const tk_wstring& name) const;
+  // The table names list's entry for a name: the one spelled exactly so
+  // first (EMP and "Emp" are two tables), else the first that differs only
+  // in case (unless case_sensitive). Null when none matches.
+  const tk_wstring* find_table(const tk_wstring& name) const;
 
   tk_wstring name;
   bool case_sensitive = false;

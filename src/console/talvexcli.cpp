@@ -1,9 +1,11 @@
 // TALVEXCLI, the console program: turns its options into the converter's
-// settings, prepares the destination folder and converts one dump into CSV
-// files. Exit status 0 after a conversion has run (level-0 errors included),
-// 255 for usage errors and fatal errors.
+// settings, checks the destination folder and converts one dump into CSV
+// files. Exit status 0 when every table was converted completely, 1 for a
+// partial run (records or tables skipped with errors, a listed table not
+// found), 255 for usage errors and fatal errors.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -34,9 +36,11 @@ enum : int {
   OPT_TAB_DEF = 9,
   OPT_TAB_FILE = 10,
   OPT_SAVE_PROFILE = 11,
+  OPT_VERSION = 12,
 };
 
-// Matched by prefix, first row wins.
+// Options with a value match by prefix ("--dest=..."), flags only whole;
+// the first row that matches wins.
 const cmd_option talvex_options[] = {
     {OPT_DEST, "--dest="},
     {OPT_HELP, "--help"},
@@ -50,15 +54,20 @@ const cmd_option talvex_options[] = {
     {OPT_TAB_DEF, "--tab_def"},
     {OPT_TAB_FILE, "--tab_file="},
     {OPT_SAVE_PROFILE, "--save_profile="},
+    {OPT_VERSION, "--version"},
     {-1, ""},
 };
 
 constexpr int talvex_version_major = 8;
 constexpr int talvex_version_minor = 3;
 
+std::string version_text() {
+  return tk_format("TALVEXCLI v%d.%d", talvex_version_major, talvex_version_minor);
+}
+
 std::string usage_text() {
   static const char* const lines[] = {
-      "Usage: TALVEXCLI.EXE OPTIONS",
+      "Usage: TALVEXCLI OPTIONS",
       "",
       "   --dest=...     path to the folder where CSV files will be stored",
       "   --help         display this help message and exit",
@@ -67,7 +76,7 @@ std::string usage_text() {
       "   --mode=...     how to process an existing CSV folder",
       "                  (0 - overwrite the entire folder, 1 - overwrite existing",
       "                  files only, 2 - skip existing files)",
-      "   --n_delim=...  delimiter symbol to use in the resultinig CSV file",
+      "   --n_delim=...  delimiter symbol to use in the resulting CSV file",
       "                  (0 - tab, 1 - semicolon, 2 - comma)",
       "   --profile=...  path to the file to load conversion settings from",
       "   --save_profile=...",
@@ -78,15 +87,24 @@ std::string usage_text() {
       "   --tab_def      convert table definitions only",
       "   --tab_file=... file containing the list of tables to convert",
       "                  (one table name per line)",
+      "   --version      display the program's name and version and exit",
       "",
       "NOTES:",
       "   1) If you omit 'tab_file' parameter, all database tables will be converted.",
       "   2) If you omit 'mode' parameter, default mode 'overwrite the entire",
-      "      folder' will be used.",
+      "      folder' will be used. It empties a folder only when everything in",
+      "      it was written by this program (CSV files); choose a new or empty",
+      "      folder, or mode 1 or 2, for a folder that holds other files.",
       "   3) Command line parameters that contain spaces should be enclosed in",
-      "      quotes (for example --dest=\"c:\\my database\")",
+      "      quotes (for example --dest=\"/home/me/my database\")",
+      "",
+      "EXIT STATUS:",
+      "   0    every table was converted completely",
+      "   1    a partial run: records or tables were skipped with errors, or a",
+      "        table named in the 'tab_file' list is not in the dump",
+      "   255  a fatal error (invalid options, a dump that cannot be read, ...)",
   };
-  std::string text = tk_format("TALVEXCLI v%d.%d", talvex_version_major, talvex_version_minor);
+  std::string text = version_text();
   for (const char* line : lines) {
     text += '\n';
     text += line;
@@ -100,6 +118,67 @@ std::string usage_text() {
   log_message(3, "%s", text.c_str());
   if (!talvex_convertor::instance().silent) console_err(text + "\n");
   throw error_exit{TALVEX_EXIT_FAILURE};
+}
+
+// What the user asked for (--help, --version): standard output, status 0.
+[[noreturn]] void show_and_exit(const std::string& text) {
+  log_message(3, "%s", text.c_str());
+  if (!talvex_convertor::instance().silent) console_out(text + "\n");
+  throw error_exit{TALVEX_EXIT_SUCCESS};
+}
+
+// Arguments that are no option: each is named, then the usage follows.
+[[noreturn]] void report_unrecognised(const std::vector<std::string>& args) {
+  std::string text;
+  for (const std::string& arg : args)
+    text += (arg.rfind("-", 0) == 0 ? "unknown option " : "unexpected argument ") + arg + "\n";
+  report_and_exit(text + usage_text());
+}
+
+// Well-formed UTF-8 without NUL bytes: a file of table names, not binary
+// data.
+bool is_text_utf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == 0) return false;
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
+// The values of every "--src=" and "--tab_file=" on the command line: the
+// files a log file must never be, known before any option takes effect.
+std::vector<std::string> input_files(int argc, char** argv) {
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i] != nullptr ? argv[i] : "";
+    for (const char* prefix : {"--src=", "--tab_file="})
+      if (arg.rfind(prefix, 0) == 0 && arg.size() > std::strlen(prefix))
+        files.push_back(arg.substr(std::strlen(prefix)));
+  }
+  return files;
+}
+
+// A log file is emptied on its first message: one that names the dump or the
+// table list (by device and inode, whatever the spelling) would destroy an
+// input of the run, so it is refused before anything is written.
+void refuse_log_on_input(const std::string& log, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs) {
+    if (log.empty() || !tk_same_file(log, input)) continue;
+    throw tk_exception(tk_format("The log file '%s' is an input of the conversion ('%s'). "
+                                 "Choose another log file.",
+                                 log.c_str(), input.c_str()),
+                       1);
+  }
+}
+
+void report_log_failure(const std::string& message) {
+  const talvex_convertor* converter = talvex_convertor::get();
+  if (converter == nullptr || !converter->silent) console_err("Warning: " + message + "\n");
 }
 
 // "0", "1" or "2" exactly: the value must print back unchanged as a number,
@@ -123,6 +202,11 @@ void process_tab_file(const std::string& path) {
   const bool failed = std::ferror(f) != 0;
   std::fclose(f);
   if (failed) report_and_exit(tk_format("Cannot read table names file '%s'", path.c_str()));
+  if (!is_text_utf8(content))
+    report_and_exit(
+        tk_format("Table names file '%s' is not a text file of table names (UTF-8, "
+                  "one name per line).",
+                  path.c_str()));
 
   // One name per line, exactly as written; CR LF and LF both end a line.
   // Lines of any length are read whole. A byte-order mark on the first
@@ -165,11 +249,14 @@ bool save_profile_if_asked() {
   return true;
 }
 
-// False when the usage is to be shown.
-bool parse_cmd_line(int argc, char** argv) {
+// Ends the process for --help, --version and arguments that are no option;
+// returns when the conversion may run.
+void parse_cmd_line(int argc, char** argv) {
   log_message(2, "parse_cmd_line");
   for (int i = 0; i < argc; ++i) log_message(1, "parameter #%d: %s", i, argv[i]);
   talvex_convertor& converter = talvex_convertor::instance();
+  const std::vector<std::string> inputs = input_files(argc, argv);
+  for (const std::string& input : inputs) tk_logger::instance().protect(input);
   ansi_cmd_line cmd(argc, argv, talvex_options);
   for (; cmd.has_more(); cmd.next()) {
     const char* value = cmd.value();
@@ -180,11 +267,14 @@ bool parse_cmd_line(int argc, char** argv) {
         converter.dest_folder = tk_u16(value);
         break;
       case OPT_HELP:
-        report_and_exit(usage_text());
+        show_and_exit(usage_text());
+      case OPT_VERSION:
+        show_and_exit(version_text());
       case OPT_INC_FNAMES:
         converter.include_field_names = true;
         break;
       case OPT_LOGFILE:
+        refuse_log_on_input(value, inputs);
         converter.set_logfile(value);
         break;
       case OPT_MODE:
@@ -222,34 +312,47 @@ bool parse_cmd_line(int argc, char** argv) {
         break;  // collected by the tokenizer
     }
   }
-  if (!cmd.unrecognised().empty()) return false;
+  if (!cmd.unrecognised().empty()) report_unrecognised(cmd.unrecognised());
   // A profile may leave the source or the destination to the command line
   // of the run that loads it.
-  if (save_profile_path) return true;
+  if (save_profile_path) return;
   if (converter.dest_folder.empty()) report_and_exit("You should enter path to CSV folder");
   if (converter.source_file.empty()) report_and_exit("You should enter Oracle dump file name");
-  if (!tk_is_file_exist1(tk_u8(converter.source_file), 0x4000))
-    report_and_exit("Source file does not exist.\nPlease verify the correct file name was given.");
-  return true;
+  const std::string source = tk_u8(converter.source_file);
+  if (!tk_is_file_exist1(source, 0x4000))
+    report_and_exit(tk_format(
+        "Source file '%s' does not exist.\nPlease verify the correct file name was given.",
+        source.c_str()));
+  // Settings that came from elsewhere than the command line: the same rule.
+  refuse_log_on_input(converter.log_file, {source, converter.table_list_file});
+  tk_logger::instance().protect(source);
+  tk_logger::instance().protect(converter.table_list_file);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Progress lines reach a terminal or pipe as they are printed.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   int status = 0;
   try {
     tk_logger logger(nullptr, false, 3, false);
+    logger.set_failure_reporter(report_log_failure);
     error_handler handler;
     talvex_convertor converter;
     try {
       try {
-        if (argc < 2 || !parse_cmd_line(argc, argv)) report_and_exit(usage_text());
+        if (argc < 2) report_and_exit(usage_text());
+        parse_cmd_line(argc, argv);
         if (!save_profile_if_asked()) {
           converter.check_dest();
           converter();
+          status = converter.exit_status();
         }
       } catch (const tk_exception& e) {
+        // Returns only for level 0: something was skipped.
         handler.handle(e, 1);
+        status = TALVEX_EXIT_PARTIAL;
       } catch (const std::exception& e) {
         report_and_exit(e.what());
       }

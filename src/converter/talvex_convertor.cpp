@@ -3,6 +3,7 @@
 #include "converter/talvex_convertor.h"
 
 #include <exception>
+#include <set>
 #include <string>
 
 #include "TK/tk_exc.h"
@@ -147,6 +148,9 @@ void talvex_convertor::convert() {
   current_table.clear();
   table_records = 0;
   current_record = 0;
+  m_totals = run_totals();
+  m_line_open = false;
+  error_handler::instance().reset_counts();
   // A delimiter out of range (only a profile can set one) ends the run
   // before anything is written.
   talvex_delimiter(delimiter_index);
@@ -157,25 +161,21 @@ void talvex_convertor::convert() {
     if (!source_db) throw tk_exception("The dump file could not be opened", 1);
     if (opener.reader.m_b_first_part)
       console_err(
-          "This is the first part of multifile dump. The program extracts data stored in this file "
-          "only, other parts of the dump will not be processed. See 'Troubleshooting' article of "
-          "the product documentation for solution.\n");
+          "Warning: this is the first part of a multi-file dump. Only the data stored in this file "
+          "is converted; rows in the other parts are not. To convert everything, import all parts "
+          "into an Oracle database and export it again into one file.\n");
   }
 
+  // The dump is open and recognised, the tables to convert are known: only
+  // now may the destination be emptied.
+  const std::vector<tk_wstring> jobs = resolve_jobs();
+  prepare_dest();
   csv_engine engine(dest_folder, tk_wstring());
-  if (table_list.empty() && table_jobs.empty()) table_list = source_db->get_tables();
-  table_count = static_cast<int32_t>(table_list.size() + table_jobs.size());
+  table_count = static_cast<int32_t>(jobs.size());
   log_message(3, "Converting file '%s' (%d tables)\r\n", tk_u8(source_file).c_str(), table_count);
   if (!silent) console_out(tk_format("Converting Oracle dump file (%d tables)\n", table_count));
 
   csv_validator validator(dest_folder);
-  // The jobs of this run: queued jobs first, then the chosen tables. Walked
-  // from a copy so that a second run does not convert every table twice.
-  std::vector<tk_wstring> jobs;
-  jobs.reserve(static_cast<size_t>(table_count));
-  for (const string_pair& job : table_jobs) jobs.push_back(job.first);
-  for (const tk_wstring& name : table_list) jobs.push_back(name);
-
   for (const tk_wstring& name : jobs) {
     convert_table(name, engine, validator);
     ++table_index;
@@ -183,6 +183,47 @@ void talvex_convertor::convert() {
   error_handler::instance().clear_context();
   table_index = 0;
   table_count = 0;
+  print_summary();
+}
+
+// The tables of this run: queued jobs first, then the chosen tables (all of
+// the dump when none are chosen), each as the catalogue names it and once.
+// Walked from a copy so that a second run does not convert every table twice.
+std::vector<tk_wstring> talvex_convertor::resolve_jobs() {
+  const bool chosen = !table_list.empty() || !table_jobs.empty();
+  if (!chosen) table_list = source_db->get_tables();
+  std::vector<tk_wstring> names;
+  names.reserve(table_list.size() + table_jobs.size());
+  for (const string_pair& job : table_jobs) names.push_back(job.first);
+  for (const tk_wstring& name : table_list) names.push_back(name);
+
+  std::vector<tk_wstring> jobs;
+  jobs.reserve(names.size());
+  std::set<tk_wstring> seen;
+  for (const tk_wstring& name : names) {
+    // An exact spelling wins over one that differs only in case, so EMP and
+    // "Emp" stay two tables, while emp and EMP listed for a dump that has
+    // only EMP name it twice.
+    const tk_wstring* key = source_db->find_table(name);
+    if (key == nullptr) {
+      log_message(3, "Table '%s' not found in the dump", tk_u8(name).c_str());
+      if (!silent) console_err("Table " + tk_u8(name) + " not exists\n");
+      ++m_totals.tables_not_found;
+      continue;
+    }
+    if (!seen.insert(*key).second) {
+      log_message(3, "Table '%s' is listed more than once", tk_u8(*key).c_str());
+      continue;
+    }
+    jobs.push_back(*key);
+  }
+  if (chosen && jobs.empty() && !names.empty()) {
+    const tk_string where = table_list_file.empty() ? tk_string() : " in '" + table_list_file + "'";
+    throw tk_exception(tk_format("None of the %zu table names listed%s is a table of the dump.",
+                                 names.size(), where.c_str()),
+                       1);
+  }
+  return jobs;
 }
 
 void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
@@ -191,25 +232,21 @@ void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
   table_records = 0;
   current_record = 0;
   const tk_string name8 = tk_u8(name);
+  std::unique_ptr<csv_file> csv;
   try {
-    if (!source_db->is_table_exist(name)) {
-      if (!silent) console_err("Table " + name8 + " not exists\n");
-      return;
-    }
     std::unique_ptr<udb_recordset> table = source_db->get_table(name, 1);
     if (!table || table->get_schema().empty()) return;
 
     const bool acceptable = validator.is_acceptable(name);
     const tk_wstring output_name = acceptable ? name : validator.get_safe_name(name);
-    if (engine.is_table_exist(output_name)) {
-      if (existing_folder_mode == 2) return;
-      if (existing_folder_mode == 1) engine.delete_tab(output_name);
+    if (engine.is_table_exist(output_name) && existing_folder_mode == 2) {
+      ++m_totals.files_kept;
+      return;
     }
     const tk_wstring path = engine.get_full_file_name(output_name);
     const tk_wstring& delimiter = talvex_delimiter(delimiter_index);
-    std::unique_ptr<csv_file> csv =
-        include_field_names ? std::make_unique<csv_file>(path, delimiter, table->get_schema())
-                            : std::make_unique<csv_file>(path, delimiter);
+    csv = include_field_names ? std::make_unique<csv_file>(path, delimiter, table->get_schema())
+                              : std::make_unique<csv_file>(path, delimiter);
 
     // A later table whose name equals this output name (ignoring case) must
     // not reuse the file, and a generated name is never given out twice.
@@ -222,23 +259,54 @@ void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
 
     table_records = table->m_record_counter;
     if (!silent) console_out("Converting table " + name8);
+    m_line_open = !silent;
     if (definitions_only) {
       // No record is read; the next table's text continues on this line.
-      csv->close();
+      finish_table(*csv, engine, output_name);
       return;
     }
     convert_records(*table, *csv, name);
     if (tk_logger* logger = tk_logger::get()) logger->m_min_level = 3;
-    // Close before reporting: a write error belongs to this table.
-    csv->close();
+    // The file gets its name before the table is reported done: a write
+    // error belongs to this table.
+    finish_table(*csv, engine, output_name);
     if (!silent)
       console_out(tk_format(" (%llu records)\n", static_cast<unsigned long long>(current_record)));
+    m_line_open = false;
     log_message(3, "Table '%s' (%llu records) is converted\r\n", name8.c_str(),
                 static_cast<unsigned long long>(current_record));
   } catch (const tk_exception& e) {
+    keep_partial_table(csv.get());
     error_handler& handler = error_handler::instance();
     handler.set_context(name);
     handler.handle(e, 0);
+  } catch (const error_exit&) {
+    // A fatal error in a record: the rows before it stay, under the final
+    // name, as the error report says.
+    keep_partial_table(csv.get());
+    throw;
+  }
+}
+
+void talvex_convertor::finish_table(csv_file& csv, csv_engine& engine,
+                                    const tk_wstring& output_name) {
+  const tk_string path = csv.path();
+  csv.close();
+  // Mode 1: files of this table under another spelling (Emp.CSV) go once
+  // the new file is in place; the new file itself replaced emp.csv.
+  if (existing_folder_mode == 1 && engine.is_table_exist(output_name))
+    engine.delete_tab(output_name, path);
+  ++m_totals.tables_converted;
+  m_totals.rows_written += csv.m_record_counter;
+}
+
+void talvex_convertor::keep_partial_table(csv_file* csv) noexcept {
+  if (csv == nullptr || !csv->is_open()) return;
+  try {
+    csv->close();
+    m_totals.rows_written += csv->m_record_counter;
+  } catch (const tk_exception& e) {
+    log_message(3, "%s", e.text().c_str());
   }
 }
 
@@ -262,4 +330,40 @@ void talvex_convertor::convert_records(udb_recordset& table, csv_file& csv,
     table.next();
     ++current_record;
   }
+}
+
+namespace {
+
+tk_string talvex_count(uint64_t n, const char* one, const char* many) {
+  return tk_format("%llu %s", static_cast<unsigned long long>(n), n == 1 ? one : many);
+}
+
+}  // namespace
+
+int talvex_convertor::exit_status() const {
+  const error_handler* handler = error_handler::get();
+  const bool errors = handler != nullptr && handler->had_errors();
+  return errors || m_totals.tables_not_found != 0 ? TALVEX_EXIT_PARTIAL : TALVEX_EXIT_SUCCESS;
+}
+
+// One line that tells whether the run is complete: what was written, what
+// was skipped, and where the files are.
+void talvex_convertor::print_summary() {
+  const error_handler& handler = error_handler::instance();
+  tk_string line = "Summary: " + talvex_count(m_totals.tables_converted, "table", "tables") +
+                   " converted, " + talvex_count(m_totals.rows_written, "row", "rows") +
+                   " written, " + talvex_count(handler.records_skipped, "record", "records") +
+                   " and " + talvex_count(handler.tables_skipped, "table", "tables") +
+                   " skipped with errors";
+  if (m_totals.tables_not_found != 0)
+    line += ", " + talvex_count(m_totals.tables_not_found, "listed table", "listed tables") +
+            " not found";
+  if (m_totals.files_kept != 0)
+    line += ", " + talvex_count(m_totals.files_kept, "existing file", "existing files") + " kept";
+  line += "; CSV files in '" + tk_u8(dest_folder) + "'";
+  log_message(3, "%s", line.c_str());
+  if (silent) return;
+  if (m_line_open) console_out("\n");
+  m_line_open = false;
+  console_out(line + "\n");
 }

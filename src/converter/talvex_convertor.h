@@ -28,16 +28,25 @@ class talvex_convertor : public udb_converter {
 
   // Runs one conversion with the current settings. When no source database
   // is set yet, the dump named by source_file is opened first (console).
-  // Level-0 errors are reported and skipped; a level-1 or level-2 error ends
-  // the run with error_exit after the files written so far are closed.
+  // The destination is prepared (mode 0 empties it) only once the dump is
+  // open and recognised. Level-0 errors are reported and skipped; a level-1
+  // or level-2 error ends the run with error_exit after the files written so
+  // far are closed.
   void operator()() override;
   bool is_complete() override { return false; }
   bool is_ready() override { return true; }
   void set_silent(bool b) override { silent = b; }
 
-  // Prepares the destination folder (mode 0 empties it). Raises tk_exception
-  // (level 1) or tk_exception_ex when the folder cannot be used.
+  // Checks the destination folder before anything is read: write access,
+  // not a file, and for mode 0 the folder holds nothing but files this
+  // program writes. Deletes and creates nothing: that waits until the dump
+  // has been recognised (prepare_dest). Raises tk_exception (level 1) when
+  // the folder cannot be used.
   void check_dest();
+  // Empties the destination (mode 0, after check_dest, keeping the folder
+  // itself) and creates it when missing. Called by the conversion once the
+  // dump is open.
+  void prepare_dest();
   void get_all_tables(std::vector<tk_wstring>& list) const;
 
   // Settings profiles (the file format is udb_profile's; this converter adds
@@ -53,6 +62,18 @@ class talvex_convertor : public udb_converter {
   void store_profile(udb_profile& profile) const;
   std::vector<tk_wstring> profile_sections() const override;
 
+  // What the last run did: the summary line and the exit status.
+  struct run_totals {
+    uint32_t tables_converted = 0;  // files written without a table error
+    uint64_t rows_written = 0;
+    uint32_t tables_not_found = 0;  // listed names the dump does not hold
+    uint32_t files_kept = 0;        // mode 2: existing files left alone
+  };
+  const run_totals& totals() const { return m_totals; }
+  // 0 when every table was converted completely; 1 when records or tables
+  // were skipped with errors or a listed table was not found.
+  int exit_status() const;
+
   ora_dump_opener_t<talvex_convertor> opener;
   std::unique_ptr<udb_database> source_db;  // declared after the opener: released first
   bool include_field_names = true;
@@ -62,9 +83,17 @@ class talvex_convertor : public udb_converter {
 
  private:
   void convert();
+  std::vector<tk_wstring> resolve_jobs();
   void convert_table(const tk_wstring& name, csv_engine& engine, csv_validator& validator);
   void convert_records(udb_recordset& table, csv_file& csv, const tk_wstring& name);
+  void finish_table(csv_file& csv, csv_engine& engine, const tk_wstring& output_name);
+  void keep_partial_table(csv_file* csv) noexcept;
+  void print_summary();
   void refuse_to_empty(const tk_string& dest) const;
+
+  run_totals m_totals;
+  bool m_empty_dest = false;  // check_dest found a folder for mode 0 to empty
+  bool m_line_open = false;   // a console line waits for its end
 
   static inline talvex_convertor* s_instance = nullptr;
 };

@@ -25,12 +25,18 @@ void ora_dump_file::init() {
 std::unique_ptr<udb_recordset> ora_dump_file::get_table(const tk_wstring& name_, int flag) {
   (void)flag;
   if (m_ctx.m_pmap_tables) {
-    for (const auto& [key, pos] : *m_ctx.m_pmap_tables) {
-      const bool match = case_sensitive ? key == name_ : tk_wcompare_no_case(key, name_);
-      if (!match) continue;
+    // A table spelled exactly so wins over one that differs only in case:
+    // EMP and "Emp" of one schema are two tables with rows of their own.
+    auto it = m_ctx.m_pmap_tables->find(name_);
+    if (it == m_ctx.m_pmap_tables->end() && !case_sensitive) {
+      for (it = m_ctx.m_pmap_tables->begin(); it != m_ctx.m_pmap_tables->end(); ++it)
+        if (tk_wcompare_no_case(it->first, name_)) break;
+    }
+    if (it != m_ctx.m_pmap_tables->end()) {
+      const tk_wstring& key = it->first;
       auto table = std::make_unique<ora_dump_table>(this, key);
       table->m_ddl_charsets = m_ctx.charsets;
-      if (!table->init(m_ctx.stream, pos, m_ctx.decoder, m_ctx.m_str_version)) {
+      if (!table->init(m_ctx.stream, it->second, m_ctx.decoder, m_ctx.m_str_version)) {
         log_message(3, "Failed to init table '%s'", tk_u8(key).c_str());
         throw tk_exception("Failed to initialize table", 1);
       }

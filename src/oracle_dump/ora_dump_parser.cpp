@@ -419,7 +419,8 @@ void ora_dump_parser::add_field(ora_pump_field_desc& fd) {
     if (fd.property & 0x20) log_message(3, "Skip system column '%s'", tk_u8(fd.name).c_str());
     return;
   }
-  static const int32_t no_fix[] = {12, 180, 181, 184, 185, 186, 187, 188, 231, 232};
+  // Datetime and interval types keep their scale: it is the fraction digits.
+  static const int32_t no_fix[] = {12, 180, 181, 182, 183, 184, 185, 186, 187, 188, 231, 232};
   if (std::find(std::begin(no_fix), std::end(no_fix), fd.type_num) == std::end(no_fix) &&
       fd.precision < fd.scale) {
     log_message(2, "Scale(%d) > precision(%d), fix it", fd.scale, fd.precision);

@@ -40,6 +40,32 @@ int classic_version(std::string_view word) {
   return v;
 }
 
+// Every Data Pump file holds its block size (a power of two, 4096 in every
+// dump seen) as a big-endian 32-bit number at offset 35. A header without one
+// is damaged, and its other fields (the part number above all) mean nothing:
+// such a file is reported as damaged, not as a part of a multi-file dump.
+void check_datapump_header(const uint8_t* d, size_t n) {
+  const uint32_t block =
+      (static_cast<uint32_t>(d[35]) << 24) | (d[36] << 16) | (d[37] << 8) | d[38];
+  if (block >= 512 && block <= (1u << 20) && (block & (block - 1)) == 0) return;
+  tk_string text = tk_format(
+      "The dump file is damaged: its Data Pump header breaks at offset 35 (block size %u).", block);
+  // The mark of a binary file that went through a UTF-8 text conversion: every
+  // byte that was no valid UTF-8 became the replacement character EF BF BD.
+  const size_t scan = std::min<size_t>(n, 1u << 16);
+  for (size_t i = 0; i + 2 < scan; ++i) {
+    if (d[i] == 0xEF && d[i + 1] == 0xBF && d[i + 2] == 0xBD) {
+      text += tk_format(
+          " From offset %zu it holds UTF-8 replacement characters (EF BF BD): the file was "
+          "converted as text on its way here. Use a copy transferred as binary.",
+          i);
+      break;
+    }
+  }
+  log_message(3, "%s", text.c_str());
+  throw tk_exception(text, 1);
+}
+
 }  // namespace
 
 ora_dump_reader::ora_dump_reader() = default;
@@ -172,6 +198,12 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(
   if (n < 52) {
     set_progress_value(-1);
     throw tk_exception(k_cannot_read, 1);
+  }
+  try {
+    check_datapump_header(d, n);
+  } catch (const tk_exception&) {
+    set_progress_value(-1);
+    throw;
   }
   const int part = (d[33] << 8) | d[34];
   if (part > 1) {

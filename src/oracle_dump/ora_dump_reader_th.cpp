@@ -345,14 +345,22 @@ void ora_dump_reader_th::get_ole_value(const t_orcale_ftd& col, vartype_t vt, or
       }
       if (col.ora_type == ORA_TIMESTAMP) {
         if (size < 7 || size > 254) throw dump_error("Can't read record. Date error.", pos, 0);
-        get_timestamp_value(p, size, out);
+        try {
+          get_timestamp_value(p, size, out, static_cast<int>(col.scale));
+        } catch (const tk_exception& e) {
+          throw dump_error(e.text(), pos, 0);
+        }
         return;
       }
       out.set_bytes(p, size);
       return;
     case VT_BSTR:
       if (col.ora_type == ORA_INTERVAL) {
-        get_interval_value(p, size, out);
+        try {
+          get_interval_value(p, size, out, static_cast<int>(col.scale));
+        } catch (const tk_exception& e) {
+          throw dump_error(e.text(), pos, 0);
+        }
         return;
       }
       get_string_value(col, p, size, out);
@@ -482,35 +490,71 @@ bool ora_dump_reader_th::get_datetime_value(const uint8_t* p, size_t n, ole_vari
   return true;
 }
 
-bool ora_dump_reader_th::get_timestamp_value(const uint8_t* p, size_t n, ole_variant& out) {
+bool ora_dump_reader_th::get_timestamp_value(const uint8_t* p, size_t n, ole_variant& out,
+                                             int fraction_digits) {
   tk_systemtime st;
   if (n < 7 || !fill_date_fields(p, n, st)) {
     out.clear();
     return false;
   }
-  uint32_t micro = 0;
-  if (n >= 11) {
-    const uint32_t ns = be32(p + 7);
-    micro = ns / 1000;
-    st.milliseconds = static_cast<uint16_t>(ns / 1000000);
-  }
   ole_date d(st);
-  d.microseconds = micro;
+  if (n >= 11) {
+    // Nanoseconds, big-endian: every stored digit is kept (TIMESTAMP(9)).
+    const uint32_t ns = be32(p + 7);
+    if (ns > 999999999u) throw tk_exception("Invalid TIMESTAMP fraction", 0);
+    d.set_fraction_ns(ns);
+  }
+  if (fraction_digits > 0 && fraction_digits <= 9)
+    d.fraction_digits = static_cast<uint8_t>(fraction_digits);
+  if (n >= 13) {
+    // TIMESTAMP WITH TIME ZONE: the clock above is UTC; two more bytes give
+    // the zone the value was written in. An offset is stored as hours + 20
+    // and minutes + 60 (both carrying the sign); a set top bit marks a
+    // region id instead, whose rules are not in the dump: such a value keeps
+    // its UTC clock and prints the offset +00:00, the same instant.
+    int32_t offset = 0;
+    if ((p[11] & 0x80) == 0) {
+      const int hours = p[11] - 20, minutes = p[12] - 60;
+      if (hours < -15 || hours > 15 || minutes < -59 || minutes > 59 ||
+          (hours < 0 && minutes > 0) || (hours > 0 && minutes < 0))
+        throw tk_exception("Invalid time zone in TIMESTAMP WITH TIME ZONE value", 0);
+      offset = hours * 60 + minutes;
+    }
+    d.kind = ole_date::datetime;
+    d.add_minutes(offset);
+    if (d.st.year > 9999 || d.st.year == 0) {
+      out.clear();
+      return false;
+    }
+    d.time_zone = offset;
+    d.has_zone = 1;
+  }
+  if (d.fraction_ns() != 0) d.kind = ole_date::datetime;
   out.set_date(d);
   return true;
 }
 
-void ora_dump_reader_th::get_interval_value(const uint8_t* p, size_t n, ole_variant& out) {
+void ora_dump_reader_th::get_interval_value(const uint8_t* p, size_t n, ole_variant& out,
+                                            int fraction_digits) {
   char buf[64];
   if (n == 11) {
     // INTERVAL DAY TO SECOND: every field carries the sign of the interval.
+    // The fraction is in nanoseconds: all of it is printed, with the digits
+    // the column declares (6 when it is not known) or more when it holds more.
     const int64_t days = static_cast<int64_t>(be32(p)) - 0x80000000LL;
     const int hours = p[4] - 60, minutes = p[5] - 60, seconds = p[6] - 60;
     const int64_t nanos = static_cast<int64_t>(be32(p + 7)) - 0x80000000LL;
     const bool neg = days < 0 || hours < 0 || minutes < 0 || seconds < 0 || nanos < 0;
-    std::snprintf(buf, sizeof buf, "%s%lld %02d:%02d:%02d.%06lld", neg ? "-" : "",
+    uint64_t ns = static_cast<uint64_t>(std::llabs(nanos));
+    if (ns > 999999999u) throw tk_exception("Invalid INTERVAL fraction", 0);
+    int digits = fraction_digits > 0 && fraction_digits <= 9 ? fraction_digits : 6;
+    int needed = 9;
+    for (uint64_t v = ns; needed > 0 && v % 10 == 0; v /= 10) --needed;
+    if (digits < needed) digits = needed <= 3 ? 3 : needed <= 6 ? 6 : 9;
+    for (int i = digits; i < 9; ++i) ns /= 10;
+    std::snprintf(buf, sizeof buf, "%s%lld %02d:%02d:%02d.%0*llu", neg ? "-" : "",
                   static_cast<long long>(std::llabs(days)), std::abs(hours), std::abs(minutes),
-                  std::abs(seconds), static_cast<long long>(std::llabs(nanos) / 1000));
+                  std::abs(seconds), digits, static_cast<unsigned long long>(ns));
   } else if (n == 5) {
     // INTERVAL YEAR TO MONTH: years offset by 0x80000000, months by 60.
     const int64_t years = static_cast<int64_t>(be32(p)) - 0x80000000LL;

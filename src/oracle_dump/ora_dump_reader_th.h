@@ -49,8 +49,13 @@ class ora_dump_reader_th {
   static bool decode_number(const uint8_t* p, size_t n, ole_decimal& out);
   static void get_IEEE754_value(const uint8_t* p, size_t n, ole_variant& out);
   static bool get_datetime_value(const uint8_t* p, size_t n, ole_variant& out);
-  static bool get_timestamp_value(const uint8_t* p, size_t n, ole_variant& out);
-  static void get_interval_value(const uint8_t* p, size_t n, ole_variant& out);
+  // fraction_digits: the column's declared fraction precision, 0 when unknown.
+  // A TIMESTAMP WITH TIME ZONE (13 bytes) prints its local clock and offset.
+  // Raise tk_exception (level 0) on a damaged fraction or zone.
+  static bool get_timestamp_value(const uint8_t* p, size_t n, ole_variant& out,
+                                  int fraction_digits = 0);
+  static void get_interval_value(const uint8_t* p, size_t n, ole_variant& out,
+                                 int fraction_digits = 0);
   void get_string_value(const t_orcale_ftd& col, const uint8_t* p, size_t n,
                         ole_variant& out) const;
 

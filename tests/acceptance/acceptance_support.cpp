@@ -542,7 +542,9 @@ std::vector<std::string> talvex_test_complaints(const talvex_test_conversion& co
     std::string line;
     while (std::getline(lines, line)) {
       if (line.find("Error:") != std::string::npos || line.find("WARNING") != std::string::npos ||
-          line.find("multifile") != std::string::npos) {
+          line.find("Warning:") != std::string::npos ||
+          line.find("multifile") != std::string::npos ||
+          line.find("multi-file") != std::string::npos) {
         out.push_back(std::string(where) + ": " + line);
       }
     }

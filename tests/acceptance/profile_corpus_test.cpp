@@ -42,10 +42,12 @@ TEST(profile_corpus, a_saved_profile_converts_like_its_options) {
     tk_test_temp_dir work;
     const std::string home = work.path() + "/home";
     std::filesystem::create_directories(home);
-    auto run = [&](std::vector<std::string> args) {
+    // A list that names a table the dump lacks makes the run partial.
+    const int status = c.tables != nullptr ? 1 : 0;
+    auto run = [&](std::vector<std::string> args, int want = -1) {
       args.insert(args.begin(), TALVEXCLI_PATH);
       const tk_test_process_result r = tk_test_run(TALVEXCLI_PATH, args, {{"HOME", home}}, 300);
-      EXPECT_EQ(r.exit_code, 0) << c.dump << "\n" << r.out << r.err;
+      EXPECT_EQ(r.exit_code, want < 0 ? status : want) << c.dump << "\n" << r.out << r.err;
       return r;
     };
     std::vector<std::string> options = c.options;
@@ -61,14 +63,20 @@ TEST(profile_corpus, a_saved_profile_converts_like_its_options) {
     std::vector<std::string> save = {"--src=" + dump, "--dest=" + work.path() + "/profiled"};
     save.insert(save.end(), options.begin(), options.end());
     save.push_back("--save_profile=" + work.path() + "/p.tlvx");
-    run(save);
+    run(save, 0);
     EXPECT_FALSE(tk_test_exists(work.path() + "/profiled")) << "saving converted";
     const tk_test_process_result second = run({"--profile=" + work.path() + "/p.tlvx"});
 
     const auto want = folder_files(work.path() + "/direct");
     EXPECT_FALSE(want.empty()) << c.dump;
     EXPECT_EQ(folder_files(work.path() + "/profiled"), want) << c.dump;
-    EXPECT_EQ(second.out, first.out) << c.dump;
+    // The console lines differ only in the destination the summary names.
+    std::string expected_out = first.out;
+    const std::string direct_dest = work.path() + "/direct'";
+    const size_t at = expected_out.rfind(direct_dest);
+    ASSERT_NE(at, std::string::npos) << first.out;
+    expected_out.replace(at, direct_dest.size(), work.path() + "/profiled'");
+    EXPECT_EQ(second.out, expected_out) << c.dump;
     EXPECT_EQ(second.err, first.err) << c.dump;
     ++ran;
   }

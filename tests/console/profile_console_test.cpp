@@ -254,7 +254,9 @@ TEST_F(console_profile, a_bad_profile_ends_the_run_before_anything_is_touched) {
                                       "\r\ndest=" + (dir / "no/such/out") + "\r\n");
   const run_result r = run({"--profile=" + (dir / "p.tlvx")});
   EXPECT_EQ(r.status, 255);
-  EXPECT_NE(r.out.find("Cannot create or write into the destination folder."), std::string::npos)
+  EXPECT_NE(
+      r.out.find("Cannot create or write into the destination folder '" + (dir / "no/such/out")),
+      std::string::npos)
       << r.out;
   EXPECT_FALSE(fs::exists(dir / "no"));
   EXPECT_EQ(folder(out).size(), 1u);

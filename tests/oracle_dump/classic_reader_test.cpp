@@ -75,7 +75,7 @@ TEST(ClassicReader, DecodesEveryScalarType) {
   EXPECT_EQ(r.rows[0],
             (std::vector<std::string>{"-12345678901234567.89", "98999999999999999999",
                                       "Citt\xC3\xA0 \xE2\x82\xAC", "ab ", "\xED\x95\x9C",
-                                      "2024-01-15 09:30:47.109325", "-0.1", "16777216.5",
+                                      "2024-01-15 09:30:47.109325700", "-0.1", "16777216.5",
                                       "3 02:01:00.000500", "-1-02", "0x01AB00FF", "0.1"}));
 }
 
@@ -215,4 +215,24 @@ TEST(ClassicReader, RefusesWhatIsNoDump) {
   ora_dump_reader reader;
   auto db = engine_open(reader, file.path);
   EXPECT_TRUE(db->get_tables().empty());
+}
+
+// EMP and "Emp" of one schema are two tables: asked for by its exact name,
+// each hands out its own rows, not those of the first name that differs
+// only in case.
+TEST(ClassicReader, TablesWhoseNamesDifferOnlyInCaseKeepTheirRows) {
+  ora_dump_fx_writer w;
+  ora_dump_fx_table upper = emp_table();
+  ora_dump_fx_table mixed = emp_table();
+  mixed.name = "Emp";
+  mixed.rows.resize(1);
+  w.table(upper).table(mixed).exit();
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  ASSERT_EQ(db->get_tables().size(), 2u);
+  EXPECT_EQ(engine_read(*db, "EMP").rows.size(), 2u);
+  EXPECT_EQ(engine_read(*db, "Emp").rows.size(), 1u);
+  // A spelling that matches neither exactly still finds a table.
+  EXPECT_FALSE(engine_read(*db, "emp").rows.empty());
 }

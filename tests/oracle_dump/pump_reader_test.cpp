@@ -99,6 +99,57 @@ TEST(PumpScan, HeaderRefusals) {
   }
 }
 
+// TIMESTAMP(9) keeps its nanoseconds; TIMESTAMP WITH TIME ZONE prints the
+// clock the user stored with its offset; WITH LOCAL TIME ZONE prints the
+// stored clock as it is.
+TEST(PumpRows, TimestampsAsStored) {
+  const std::vector<pump_fx_column> cols = {
+      {"TS9", 180, 11, 0, 0, 9}, {"TSTZ", 181, 13, 0, 0, 6}, {"TSLTZ", 231, 11, 0, 0, 6}};
+  // 2026-01-01 06:30:00.000000400 UTC, written at +02:00.
+  const std::string clock("\x78\x7E\x01\x01\x07\x1F\x01", 7);
+  const std::string ns400("\x00\x00\x01\x90", 4);
+  const std::string rows =
+      pump_fx_record({pump_fx_field(clock + ns400), pump_fx_field(clock + ns400 + "\x16\x3C"),
+                      pump_fx_field(clock + ns400)}) +
+      std::string(8, '\0');
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "T", cols, rows);
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  const engine_table_rows t = engine_read(*db, "T");
+  EXPECT_EQ(t.error, "");
+  EXPECT_EQ(t.rows, (std::vector<std::vector<std::string>>{{"2026-01-01 06:30:00.000000400",
+                                                            "2026-01-01 08:30:00.000000400 +02:00",
+                                                            "2026-01-01 06:30:00.000000400"}}));
+}
+
+// A header without a valid block size is damaged: its part number means
+// nothing, so it is reported as damaged (with the offset and, for a file that
+// went through a UTF-8 text conversion, that mark), never as a later part of
+// a multi-file dump.
+TEST(PumpScan, ADamagedHeaderIsReportedAsDamaged) {
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "T", k_two_numbers, two_rows());
+  std::string bytes = w.bytes();
+  // What a text round trip does to a header: bytes shift, EF BF BD appear.
+  bytes.replace(2, 1, "\xEF\xBF\xBD");
+  bytes.replace(33, 6, std::string("\xBF\xBD\x00\x00\x00\x01", 6));
+  engine_fixture_file file(bytes);
+  ora_dump_reader reader;
+  try {
+    engine_open(reader, file.path);
+    ADD_FAILURE() << "accepted";
+  } catch (const tk_exception& e) {
+    EXPECT_EQ(e.level(), 1);
+    EXPECT_EQ(std::string(e.what()),
+              "The dump file is damaged: its Data Pump header breaks at offset 35 (block size 1). "
+              "From offset 2 it holds UTF-8 replacement characters (EF BF BD): the file was "
+              "converted as text on its way here. Use a copy transferred as binary.");
+  }
+  EXPECT_EQ(reader.get_progress(), -1);
+}
+
 // Truncated and damaged dumps: no crash, no hang, no read past the end.
 TEST(PumpScan, DamagedDumpsNeverCrash) {
   pump_dump_writer w(873);
