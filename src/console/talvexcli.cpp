@@ -13,6 +13,7 @@
 #include "TK/tk_log.h"
 #include "console/cmd_line.h"
 #include "converter/error_handler.h"
+#include "converter/talvex_catalogue.h"
 #include "converter/talvex_convertor.h"
 
 // The program's build target names this file only; the tokenizer is
@@ -32,6 +33,9 @@ enum : int {
   OPT_SRC = 8,
   OPT_TAB_DEF = 9,
   OPT_TAB_FILE = 10,
+  OPT_LIST = 11,
+  OPT_COUNT = 12,
+  OPT_TABLES = 13,
 };
 
 // Matched by prefix, first row wins.
@@ -39,8 +43,17 @@ const cmd_option talvex_options[] = {
     {OPT_DEST, "--dest="},       {OPT_HELP, "--help"},          {OPT_INC_FNAMES, "--inc_fnames"},
     {OPT_LOGFILE, "--logfile="}, {OPT_MODE, "--mode="},         {OPT_N_DELIM, "--n_delim="},
     {OPT_PROFILE, "--profile="}, {OPT_SILENT, "--silent"},      {OPT_SRC, "--src="},
-    {OPT_TAB_DEF, "--tab_def"},  {OPT_TAB_FILE, "--tab_file="}, {-1, ""},
+    {OPT_TAB_DEF, "--tab_def"},  {OPT_TAB_FILE, "--tab_file="},
+    {OPT_LIST, "--list"},
+    {OPT_COUNT, "--count"},
+    {OPT_TABLES, "--tables="},
+    {-1, ""},
 };
+
+// --list: print the dump's catalogue instead of converting it.
+enum class list_mode { none, text, json };
+list_mode g_list = list_mode::none;
+bool g_count_rows = false;
 
 constexpr int talvex_version_major = 8;
 constexpr int talvex_version_minor = 3;
@@ -49,9 +62,13 @@ std::string usage_text() {
   static const char* const lines[] = {
       "Usage: TALVEXCLI.EXE OPTIONS",
       "",
+      "   --count        with --list: count the rows of tables whose count is not",
+      "                  recorded in the dump or its cache (reads every row)",
       "   --dest=...     path to the folder where CSV files will be stored",
       "   --help         display this help message and exit",
       "   --inc_fnames   include Oracle field names into CSV files",
+      "   --list         print the tables, columns, keys, indexes and sequences of",
+      "                  the dump without converting it (--list=json: as JSON)",
       "   --logfile=...  path to the file where execution trace will be written",
       "   --mode=...     how to process an existing CSV folder",
       "                  (0 - overwrite the entire folder, 1 - overwrite existing",
@@ -64,6 +81,7 @@ std::string usage_text() {
       "   --tab_def      convert table definitions only",
       "   --tab_file=... file containing the list of tables to convert",
       "                  (one table name per line)",
+      "   --tables=...   comma-separated names of the tables to convert",
       "",
       "NOTES:",
       "   1) If you omit 'tab_file' parameter, all database tables will be converted.",
@@ -135,6 +153,47 @@ void process_tab_file(const std::string& path) {
   converter.table_list_file = path;
 }
 
+// --tables=A,B,...: the same list a table-list file fills.
+void process_tables_option(const std::string& value) {
+  std::vector<tk_wstring> names;
+  for (const std::string& piece : tk_split(value, ',')) {
+    const std::string name = tk_trim(piece);
+    if (!name.empty()) names.push_back(tk_u16(name));
+  }
+  if (names.empty()) report_and_exit("No table names given with --tables=");
+  talvex_convertor::instance().table_list = std::move(names);
+}
+
+void process_list_option(const std::string& value) {
+  if (value.empty() || value == "=text")
+    g_list = list_mode::text;
+  else if (value == "=json")
+    g_list = list_mode::json;
+  else
+    report_and_exit("Invalid listing format '" + value.substr(value.empty() ? 0 : 1) +
+                    "' (use --list or --list=json)");
+}
+
+// Opens the dump and prints its catalogue; nothing is converted and no
+// folder is touched (the dump's cache file aside).
+void run_listing() {
+  talvex_convertor& converter = talvex_convertor::instance();
+  const bool silent = converter.silent;
+  // Standard output carries the listing alone.
+  converter.set_silent(true);
+  converter.opener();
+  converter.set_silent(silent);
+  ora_dump_file* db = converter.opener.database.get();
+  if (db == nullptr) throw tk_exception("The dump file could not be opened", 1);
+  const talvex_catalogue cat =
+      talvex_read_catalogue(*db, tk_u8(converter.source_file), converter.opener.reader.m_datapump,
+                            g_count_rows);
+  converter.source_db = std::move(converter.opener.database);
+  const std::string text =
+      g_list == list_mode::json ? talvex_catalogue_json(cat) : talvex_catalogue_text(cat);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
 // False when the usage is to be shown.
 bool parse_cmd_line(int argc, char** argv) {
   log_message(2, "parse_cmd_line");
@@ -185,12 +244,22 @@ bool parse_cmd_line(int argc, char** argv) {
       case OPT_TAB_FILE:
         process_tab_file(value);
         break;
+      case OPT_LIST:
+        process_list_option(value);
+        break;
+      case OPT_COUNT:
+        g_count_rows = true;
+        break;
+      case OPT_TABLES:
+        process_tables_option(value);
+        break;
       default:
         break;  // collected by the tokenizer
     }
   }
   if (!cmd.unrecognised().empty()) return false;
-  if (converter.dest_folder.empty()) report_and_exit("You should enter path to CSV folder");
+  if (converter.dest_folder.empty() && g_list == list_mode::none)
+    report_and_exit("You should enter path to CSV folder");
   if (converter.source_file.empty()) report_and_exit("You should enter Oracle dump file name");
   if (!tk_is_file_exist1(tk_u8(converter.source_file), 0x4000))
     report_and_exit("Source file does not exist.\nPlease verify the correct file name was given.");
@@ -208,8 +277,12 @@ int main(int argc, char** argv) {
     try {
       try {
         if (argc < 2 || !parse_cmd_line(argc, argv)) report_and_exit(usage_text());
-        converter.check_dest();
-        converter();
+        if (g_list != list_mode::none) {
+          run_listing();
+        } else {
+          converter.check_dest();
+          converter();
+        }
       } catch (const tk_exception& e) {
         handler.handle(e, 1);
       } catch (const std::exception& e) {

@@ -22,6 +22,29 @@ const tk_wstring& talvex_delimiter(uint32_t index) {
 
 }  // namespace
 
+tk_wstring talvex_resolve_table_name(const std::vector<tk_wstring>& keys, const tk_wstring& name) {
+  for (const tk_wstring& key : keys)
+    if (key == name || tk_wcompare_no_case(key, name)) return name;
+  // A plain name (EMPLOYEES) stands for the one table of that name under an
+  // owner or tablespace (HR.EMPLOYEES): exact case first, then any case.
+  for (const bool exact : {true, false}) {
+    const tk_wstring* found = nullptr;
+    int matches = 0;
+    for (const tk_wstring& key : keys) {
+      const size_t dot = key.rfind(u'.');
+      if (dot == tk_wstring::npos) continue;
+      const std::u16string_view plain = std::u16string_view(key).substr(dot + 1);
+      if (exact ? plain == name : tk_wcompare_no_case(plain, name)) {
+        found = &key;
+        ++matches;
+      }
+    }
+    if (matches == 1) return *found;
+    if (matches > 1) break;  // ambiguous: the name stays as given
+  }
+  return name;
+}
+
 talvex_convertor::talvex_convertor() {
   log_message(2, "udb_converter::ctor");
   log_message(2, "talvex_convertor::ctor");
@@ -91,6 +114,7 @@ void talvex_convertor::convert() {
 
   csv_engine engine(dest_folder, tk_wstring());
   if (table_list.empty() && table_jobs.empty()) table_list = source_db->get_tables();
+  for (tk_wstring& name : table_list) name = talvex_resolve_table_name(source_db->get_tables(), name);
   table_count = static_cast<int32_t>(table_list.size() + table_jobs.size());
   log_message(3, "Converting file '%s' (%d tables)\r\n", tk_u8(source_file).c_str(), table_count);
   if (!silent) console_out(tk_format("Converting Oracle dump file (%d tables)\n", table_count));

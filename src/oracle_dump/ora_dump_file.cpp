@@ -384,6 +384,16 @@ bool write_cache_file(const tk_string& path, const std::string& bytes) {
   return ok;
 }
 
+// A folder whose permission bits deny writing is left alone, also by a
+// superuser, whom access() would let through: dumps are often kept in
+// folders made read-only on purpose.
+bool folder_writable(const tk_string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return false;
+  return ::geteuid() != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
 bool make_folders(const tk_string& folder) {
   for (size_t i = 1; i <= folder.size(); ++i) {
     if (i < folder.size() && folder[i] != '/') continue;
@@ -625,7 +635,9 @@ void ora_dump_file::context::save(int64_t dump_size) const noexcept {
       return;
     }
     const ora_cache_paths paths = ora_cache_paths_of(tk_u8(dump_path));
-    if (!paths.beside.empty() && write_cache_file(paths.beside, bytes)) {
+    if (!paths.beside.empty() &&
+        folder_writable(paths.beside.substr(0, paths.beside.rfind('/') + 1)) &&
+        write_cache_file(paths.beside, bytes)) {
       log_message(3, "Cache file '%s' written", paths.beside.c_str());
       return;
     }
