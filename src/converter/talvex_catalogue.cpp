@@ -224,7 +224,14 @@ talvex_catalogue talvex_read_catalogue(ora_dump_file& db, const tk_string& dump_
         entry.indexes.push_back(std::move(k));
     }
     uint64_t n = 0;
-    if (db.known_record_count(key, n) || (count_rows_wanted && count_rows(*t, n))) {
+    bool known = db.known_record_count(key, n);
+    if (!known) {
+      // Data sections that end right after their column descriptions hold
+      // no row: that much is known without reading one.
+      t->reset();
+      known = t->is_eof();
+    }
+    if (known || (count_rows_wanted && count_rows(*t, n))) {
       entry.has_rows = true;
       entry.rows = n;
       db.note_record_count(key, n);
