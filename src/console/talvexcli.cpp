@@ -39,6 +39,7 @@ enum : int {
 };
 
 // Matched by prefix, first row wins.
+// clang-format off
 const cmd_option talvex_options[] = {
     {OPT_DEST, "--dest="},       {OPT_HELP, "--help"},          {OPT_INC_FNAMES, "--inc_fnames"},
     {OPT_LOGFILE, "--logfile="}, {OPT_MODE, "--mode="},         {OPT_N_DELIM, "--n_delim="},
@@ -49,6 +50,7 @@ const cmd_option talvex_options[] = {
     {OPT_TABLES, "--tables="},
     {-1, ""},
 };
+// clang-format on
 
 // --list: print the dump's catalogue instead of converting it.
 enum class list_mode { none, text, json };
@@ -170,7 +172,7 @@ void process_list_option(const std::string& value) {
   else if (value == "=json")
     g_list = list_mode::json;
   else
-    report_and_exit("Invalid listing format '" + value.substr(value.empty() ? 0 : 1) +
+    report_and_exit("Invalid listing format '" + value.substr(value[0] == '=' ? 1 : 0) +
                     "' (use --list or --list=json)");
 }
 
@@ -185,9 +187,8 @@ void run_listing() {
   converter.set_silent(silent);
   ora_dump_file* db = converter.opener.database.get();
   if (db == nullptr) throw tk_exception("The dump file could not be opened", 1);
-  const talvex_catalogue cat =
-      talvex_read_catalogue(*db, tk_u8(converter.source_file), converter.opener.reader.m_datapump,
-                            g_count_rows);
+  const talvex_catalogue cat = talvex_read_catalogue(
+      *db, tk_u8(converter.source_file), converter.opener.reader.m_datapump, g_count_rows);
   converter.source_db = std::move(converter.opener.database);
   const std::string text =
       g_list == list_mode::json ? talvex_catalogue_json(cat) : talvex_catalogue_text(cat);

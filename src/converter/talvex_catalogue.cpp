@@ -147,8 +147,8 @@ bool count_rows(udb_recordset& t, uint64_t& rows) {
 
 }  // namespace
 
-talvex_catalogue talvex_read_catalogue(ora_dump_file& db, const tk_string& dump_path,
-                                       bool datapump, bool count_rows_wanted) {
+talvex_catalogue talvex_read_catalogue(ora_dump_file& db, const tk_string& dump_path, bool datapump,
+                                       bool count_rows_wanted) {
   log_message(2, "talvex_read_catalogue(%s)", dump_path.c_str());
   talvex_catalogue cat;
   cat.dump = dump_path;
@@ -326,7 +326,8 @@ tk_string talvex_catalogue_text(const talvex_catalogue& cat) {
       line += tk_u8(c.type);
       if (c.not_null || c.has_default) line.append(type_width + 2 - tk_u8(c.type).size(), ' ');
       if (c.not_null) line += "NOT NULL";
-      if (c.has_default) line += tk_string(c.not_null ? " " : "") + "DEFAULT " + tk_u8(c.default_text);
+      if (c.has_default)
+        line += tk_string(c.not_null ? " " : "") + "DEFAULT " + tk_u8(c.default_text);
       out += line + "\n";
     }
     for (const talvex_catalogue_key& k : t.primary_keys) out += key_line("primary key", k);
@@ -343,9 +344,9 @@ tk_string talvex_catalogue_text(const talvex_catalogue& cat) {
   if (!cat.sequences.empty()) {
     out += tk_format("\nSequences: %zu\n", cat.sequences.size());
     for (const talvex_catalogue_sequence& s : cat.sequences)
-      out += tk_format("  %s start %d increment %d min %d max %d %s\n", tk_u8(s.name).c_str(),
-                       s.start, s.increment, s.min_value, s.max_value,
-                       s.cycle ? "cycle" : "nocycle");
+      out +=
+          tk_format("  %s start %d increment %d min %d max %d %s\n", tk_u8(s.name).c_str(), s.start,
+                    s.increment, s.min_value, s.max_value, s.cycle ? "cycle" : "nocycle");
   }
   return out;
 }

@@ -65,8 +65,8 @@ struct talvex_catalogue {
 // Reads the catalogue of an opened dump. Row counts come from an earlier walk
 // (the cache file) or the Data Pump master table; with `count_rows` the rows
 // of every table whose count is still unknown are walked.
-talvex_catalogue talvex_read_catalogue(ora_dump_file& db, const tk_string& dump_path,
-                                       bool datapump, bool count_rows);
+talvex_catalogue talvex_read_catalogue(ora_dump_file& db, const tk_string& dump_path, bool datapump,
+                                       bool count_rows);
 
 tk_string talvex_catalogue_text(const talvex_catalogue& catalogue);
 // One JSON document (UTF-8, ending with a line feed); the README gives its shape.

@@ -114,7 +114,8 @@ void talvex_convertor::convert() {
 
   csv_engine engine(dest_folder, tk_wstring());
   if (table_list.empty() && table_jobs.empty()) table_list = source_db->get_tables();
-  for (tk_wstring& name : table_list) name = talvex_resolve_table_name(source_db->get_tables(), name);
+  for (tk_wstring& name : table_list)
+    name = talvex_resolve_table_name(source_db->get_tables(), name);
   table_count = static_cast<int32_t>(table_list.size() + table_jobs.size());
   log_message(3, "Converting file '%s' (%d tables)\r\n", tk_u8(source_file).c_str(), table_count);
   if (!silent) console_out(tk_format("Converting Oracle dump file (%d tables)\n", table_count));

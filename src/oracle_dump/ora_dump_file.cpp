@@ -86,9 +86,9 @@ void ora_dump_file::append_relationships(const std::list<udb_relationship>& rels
   for (const udb_relationship& r : rels) {
     bool known = false;
     for (const udb_relationship& e : m_relationships)
-      known = known || (e.fk_name == r.fk_name && e.fk_table == r.fk_table &&
-                        e.pk_table == r.pk_table && e.fk_fields == r.fk_fields &&
-                        e.pk_fields == r.pk_fields);
+      known = known ||
+              (e.fk_name == r.fk_name && e.fk_table == r.fk_table && e.pk_table == r.pk_table &&
+               e.fk_fields == r.fk_fields && e.pk_fields == r.pk_fields);
     if (!known) m_relationships.push_back(r);
   }
 }
@@ -420,9 +420,9 @@ ora_cache_paths ora_cache_paths_of(const tk_string& dump_path) {
     if (base.size() > 200) base.resize(200);
     while (!base.empty() && (static_cast<unsigned char>(base.back()) & 0xC0) == 0x80)
       base.pop_back();
-    paths.user_cache = folder + "/" + base +
-                       tk_format("-%016llx.tvc", static_cast<unsigned long long>(
-                                                     path_hash(name.get_full_name())));
+    paths.user_cache =
+        folder + "/" + base +
+        tk_format("-%016llx.tvc", static_cast<unsigned long long>(path_hash(name.get_full_name())));
   }
   return paths;
 }
@@ -442,12 +442,14 @@ bool ora_cache_fits_dump(const ora_dump_file::context& ctx, const ora_dump_strea
       if (d[at + 4] != '<' && !(d[at + 4] == 0 && d[at + 5] == '<')) return false;
     } else {
       static const char k_create[] = "CREATE ";
-      if (at + sizeof k_create - 1 > size || std::memcmp(d + at, k_create, sizeof k_create - 1) != 0)
+      if (at + sizeof k_create - 1 > size ||
+          std::memcmp(d + at, k_create, sizeof k_create - 1) != 0)
         return false;
     }
     for (const int64_t p : tp.v_data_start_pos) {
       // A classic data start is the line of an INSERT statement.
-      if (!datapump && (static_cast<uint64_t>(p) + 6 > size || std::memcmp(d + p, "INSERT", 6) != 0))
+      if (!datapump &&
+          (static_cast<uint64_t>(p) + 6 > size || std::memcmp(d + p, "INSERT", 6) != 0))
         return false;
     }
   }

@@ -42,8 +42,8 @@ namespace {
 // the words that continue it (TIMESTAMP(6) WITH TIME ZONE, INTERVAL DAY(2)
 // TO SECOND(6), LONG RAW).
 std::string type_text_of(const std::vector<std::string>& tokens) {
-  static const char* const k_continuations[] = {"WITH", "LOCAL", "TIME", "ZONE", "TO",
-                                                "MONTH", "YEAR", "DAY", "SECOND", "RAW"};
+  static const char* const k_continuations[] = {"WITH",  "LOCAL", "TIME", "ZONE",   "TO",
+                                                "MONTH", "YEAR",  "DAY",  "SECOND", "RAW"};
   std::string text = tokens[1];
   for (size_t i = 2; i < tokens.size(); ++i) {
     const std::string word = tk_upper(tokens[i].substr(0, tokens[i].find('(')));

@@ -52,8 +52,7 @@ std::vector<std::string> split_columns(const std::string& list) {
 // While longer than one character, a trailing line feed, carriage return or
 // blank is dropped.
 std::string smart_trim_tail(std::string value) {
-  while (value.size() > 1 &&
-         (value.back() == '\n' || value.back() == '\r' || value.back() == ' '))
+  while (value.size() > 1 && (value.back() == '\n' || value.back() == '\r' || value.back() == ' '))
     value.pop_back();
   return value;
 }
@@ -192,9 +191,8 @@ void ora_dump_table::parse_keys(ora_dump_stream& s, std::list<udb_relationship>&
     }
     for (tk_wstring& f : get_field_list(s)) rel.pk_fields.push_back(std::move(f));
     if (log_enabled(1))
-      log_message(1, "rel.fk_name=%s, rel.fk_table=%s, rel.pk_table=%s",
-                  tk_u8(rel.fk_name).c_str(), tk_u8(rel.fk_table).c_str(),
-                  tk_u8(rel.pk_table).c_str());
+      log_message(1, "rel.fk_name=%s, rel.fk_table=%s, rel.pk_table=%s", tk_u8(rel.fk_name).c_str(),
+                  tk_u8(rel.fk_table).c_str(), tk_u8(rel.pk_table).c_str());
     rels.push_back(std::move(rel));
   }
   log_message(1, "ora_dump_table::parse_keys - at the end, rels.size=%d",

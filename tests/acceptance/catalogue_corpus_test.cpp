@@ -108,10 +108,11 @@ TEST_P(catalogue_corpus_test, cache_gives_the_same_catalogue_and_the_same_csv_fi
 
   // 2. A conversion from the cache and one that scans write the same bytes.
   const std::string log = work.path() + "/cached.log";
-  const tk_test_process_result a = run_cli(
-      cached_home, {"--src=" + dump, "--dest=" + work.path() + "/a", "--n_delim=2", "--logfile=" + log});
-  const tk_test_process_result b = run_cli(work.path() + "/fresh",
-                                           {"--src=" + dump, "--dest=" + work.path() + "/b", "--n_delim=2"});
+  const tk_test_process_result a =
+      run_cli(cached_home,
+              {"--src=" + dump, "--dest=" + work.path() + "/a", "--n_delim=2", "--logfile=" + log});
+  const tk_test_process_result b = run_cli(
+      work.path() + "/fresh", {"--src=" + dump, "--dest=" + work.path() + "/b", "--n_delim=2"});
   EXPECT_EQ(a.exit_code, 0) << a.err;
   EXPECT_EQ(b.exit_code, 0) << b.err;
   EXPECT_NE(tk_test_read_file(log).find("Loading dump context from"), std::string::npos);
@@ -196,8 +197,8 @@ void expect_keys(const std::string& folder, const std::string& file,
   ASSERT_TRUE(doc.is_object());
   size_t listed = 0;
   for (const json& t : doc["tables"])
-    listed += (t["primary_key"].is_null() ? 0 : 1) + t["unique_keys"].size() +
-              t["foreign_keys"].size();
+    listed +=
+        (t["primary_key"].is_null() ? 0 : 1) + t["unique_keys"].size() + t["foreign_keys"].size();
   size_t expected_count = 0;
   for (const expected_key& k : keys) {
     const json* t = find_table(doc, k.table);

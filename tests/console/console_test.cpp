@@ -5,12 +5,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <map>
 #include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "common/test_dir.h"
 #include "fixtures/sample_dump.h"
@@ -336,8 +335,7 @@ TEST_F(console, listing_prints_the_catalogue_without_touching_a_destination) {
   ASSERT_TRUE(ora_dump_fx_sample_dump().save(dump));
   run_result r = run({"--src=" + dump, "--list"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("Dump: " + dump + " (exp EXPORT:V11.02.00)\nTables: 5\n", 0), 0u)
-      << r.out;
+  EXPECT_EQ(r.out.rfind("Dump: " + dump + " (exp EXPORT:V11.02.00)\nTables: 5\n", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("\nEMP -> emp.csv\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("  foreign key FK_DEPTNO (DEPTNO) references DEPT (DEPTNO)\n"),
             std::string::npos)

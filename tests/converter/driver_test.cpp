@@ -207,16 +207,19 @@ TEST_F(driver, silent_runs_write_nothing_to_the_console) {
 // Names given with --tables= or a table-list file: the key itself, or a
 // plain name standing for the one table of that name under an owner.
 TEST(TableNames, PlainNamesStandForTheOneQualifiedTable) {
-  const std::vector<tk_wstring> keys = {u"HR.EMPLOYEES", u"HR.JOBS", u"SALES.JOBS", u"DEPT",
-                                        u"A.Mixed", u"B.MIXED"};
+  const std::vector<tk_wstring> keys = {u"HR.EMPLOYEES", u"HR.JOBS", u"SALES.JOBS",
+                                        u"DEPT",         u"A.Mixed", u"B.MIXED"};
   const struct {
     const char16_t* asked;
     const char16_t* resolved;
   } cases[] = {
-      {u"HR.EMPLOYEES", u"HR.EMPLOYEES"}, {u"hr.employees", u"hr.employees"},  // the lookup's
-      {u"EMPLOYEES", u"HR.EMPLOYEES"},    {u"employees", u"HR.EMPLOYEES"},
+      {u"HR.EMPLOYEES", u"HR.EMPLOYEES"},
+      {u"hr.employees", u"hr.employees"},  // the lookup's
+      {u"EMPLOYEES", u"HR.EMPLOYEES"},
+      {u"employees", u"HR.EMPLOYEES"},
       {u"JOBS", u"JOBS"},  // two owners: left as asked
-      {u"DEPT", u"DEPT"},                 {u"Mixed", u"A.Mixed"},  // exact case first
+      {u"DEPT", u"DEPT"},
+      {u"Mixed", u"A.Mixed"},  // exact case first
       {u"NONE", u"NONE"},
   };
   for (const auto& c : cases)

@@ -2,8 +2,8 @@
 // next opening; a file that does not describe the dump (another size, older
 // than the dump, truncated, garbage, another dump of the same size) is never
 // trusted; a read-only dump folder puts the file into the user's cache folder.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>

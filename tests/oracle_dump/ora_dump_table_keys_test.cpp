@@ -18,8 +18,8 @@ std::string keys_dump() {
   ora_dump_fx_table dept;
   dept.name = "DEPT";
   dept.columns = {col::number("DEPTNO", 2, 0), col::varchar2("DNAME", 14),
-                  col::varchar2("LOC", 13), col::fixed_char("FLAG", 1), col::date("CREATED"),
-                  col::number("BUDGET", 10, 2)};
+                  col::varchar2("LOC", 13),    col::fixed_char("FLAG", 1),
+                  col::date("CREATED"),        col::number("BUDGET", 10, 2)};
   dept.rows = {{{cell::number("10"), cell::text("ACCOUNTING"), cell::text("NEW YORK"),
                  cell::text("Y"), cell::date(2020, 1, 1), cell::number("5")}}};
   w.table(dept);
@@ -155,8 +155,8 @@ TEST(ClassicKeys, DefaultValuesByType) {
     const char* text;
     const char16_t* expected;  // nullptr: no value
   } cases[] = {
-      {VT_BSTR, "'abc'", u"abc"}, {VT_BSTR, "''", u""},         {VT_BSTR, "'a''b'", u"a'b"},
-      {VT_BSTR, "abc", nullptr},  {VT_DECIMAL, " 10 ", u"10"},   {VT_DECIMAL, "x", nullptr},
+      {VT_BSTR, "'abc'", u"abc"}, {VT_BSTR, "''", u""},        {VT_BSTR, "'a''b'", u"a'b"},
+      {VT_BSTR, "abc", nullptr},  {VT_DECIMAL, " 10 ", u"10"}, {VT_DECIMAL, "x", nullptr},
       {VT_I4, "'7'", u"7"},
   };
   for (const auto& c : cases) {
