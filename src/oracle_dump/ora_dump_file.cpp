@@ -427,36 +427,47 @@ ora_cache_paths ora_cache_paths_of(const tk_string& dump_path) {
   return paths;
 }
 
-bool ora_cache_fits_dump(const ora_dump_file::context& ctx, const ora_dump_stream& s,
+bool ora_cache_fits_dump(const ora_dump_file::context& ctx, const tk_string& dump_path,
                          bool datapump) {
   if (tk_starts_with_no_case(ctx.m_str_version, "EXPORT:") == datapump) return false;
   if (!ctx.m_pmap_tables) return true;
-  const uint8_t* d = s.data();
-  const uint64_t size = static_cast<uint64_t>(s.size());
+  // Read with pread: touching scattered pages of a mapping of a file of
+  // gigabytes costs far more than a few small reads.
+  const int fd = ::open(dump_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  auto bytes_at = [fd](int64_t at, char* buf, size_t n) {
+    return at >= 0 && ::pread(fd, buf, n, at) == static_cast<ssize_t>(n);
+  };
+  bool ok = true;
   for (const auto& [key, tp] : *ctx.m_pmap_tables) {
-    const uint64_t at = static_cast<uint64_t>(tp.start_pos);
+    char b[8] = {};
     if (datapump) {
       // Narrow text starts right after the 4-byte header, UTF-16 text one
       // byte later (its first unit's high byte is 0).
-      if (at + 6 > size) return false;
-      if (d[at + 4] != '<' && !(d[at + 4] == 0 && d[at + 5] == '<')) return false;
+      ok = bytes_at(tp.start_pos + 4, b, 2) && (b[0] == '<' || (b[0] == 0 && b[1] == '<'));
     } else {
-      static const char k_create[] = "CREATE ";
-      if (at + sizeof k_create - 1 > size ||
-          std::memcmp(d + at, k_create, sizeof k_create - 1) != 0)
-        return false;
-    }
-    for (const int64_t p : tp.v_data_start_pos) {
+      ok = bytes_at(tp.start_pos, b, 7) && std::memcmp(b, "CREATE ", 7) == 0;
       // A classic data start is the line of an INSERT statement.
-      if (!datapump &&
-          (static_cast<uint64_t>(p) + 6 > size || std::memcmp(d + p, "INSERT", 6) != 0))
-        return false;
+      for (const int64_t p : tp.v_data_start_pos)
+        ok = ok && bytes_at(p, b, 6) && std::memcmp(b, "INSERT", 6) == 0;
     }
+    if (!ok) break;
   }
-  return true;
+  ::close(fd);
+  return ok;
 }
 
 bool ora_dump_file::context::load_if(const tk_wstring& path) {
+  try {
+    return load_cache_file(path);
+  } catch (const std::exception& e) {
+    // A path that cannot be resolved, memory running out: no cache then.
+    log_message(3, "The cache file of the dump could not be read: %s", e.what());
+    return false;
+  }
+}
+
+bool ora_dump_file::context::load_cache_file(const tk_wstring& path) {
   const tk_string path8 = tk_u8(path);
   log_message(2, "ora_dump_file::context::load_if(%s)", path8.c_str());
   log_message(3, "Trying to load data from cache file");

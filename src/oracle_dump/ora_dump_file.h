@@ -70,6 +70,9 @@ class ora_dump_file : public udb_database {
     // Writes the cache file beside the dump, or in the user's cache folder
     // when the dump's folder is not writable. Failures are traced only.
     void save(int64_t dump_size) const noexcept;
+
+   private:
+    bool load_cache_file(const tk_wstring& dump_path);
   };
 
   explicit ora_dump_file(const context& ctx);
@@ -119,5 +122,5 @@ ora_cache_paths ora_cache_paths_of(const tk_string& dump_path);
 // recorded start must hold what a scan would have found there (the line of a
 // CREATE TABLE statement; the header of an XML metadata document). A few
 // bytes per table, so a replaced dump of the same size is still caught.
-bool ora_cache_fits_dump(const ora_dump_file::context& ctx, const ora_dump_stream& s,
+bool ora_cache_fits_dump(const ora_dump_file::context& ctx, const tk_string& dump_path,
                          bool datapump);

@@ -97,7 +97,7 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
   {
     ora_dump_file::context cached;
     if (ctx.cacheable && cached.load_if(path) && cached.m_str_version == ctx.m_str_version &&
-        ora_cache_fits_dump(cached, s, true)) {
+        ora_cache_fits_dump(cached, tk_u8(path), true)) {
       ctx.m_pmap_tables = cached.m_pmap_tables;
       ctx.m_pmap_indices = cached.m_pmap_indices;
       ctx.m_sequences = std::move(cached.m_sequences);

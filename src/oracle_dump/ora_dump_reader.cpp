@@ -141,7 +141,7 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
   // A usable cache file replaces the pass over the whole dump.
   ora_dump_file::context cached;
   if (ctx.cacheable && cached.load_if(path) && cached.m_str_version == version_word &&
-      ora_cache_fits_dump(cached, s, false)) {
+      ora_cache_fits_dump(cached, tk_u8(path), false)) {
     ctx.m_pmap_tables = cached.m_pmap_tables;
     ctx.m_pmap_indices = cached.m_pmap_indices;
     ctx.m_sequences = std::move(cached.m_sequences);

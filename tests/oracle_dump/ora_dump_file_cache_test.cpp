@@ -221,5 +221,13 @@ TEST(ContextCache, ReadOnlyDumpFolderUsesTheUserCacheFolder) {
   EXPECT_TRUE(open_and_read(dump).counts_known);
   // The same file name in another folder gets a file of its own there.
   EXPECT_NE(ora_cache_paths_of(dir.path() + "/EXPDAT.DMP").user_cache, paths.user_cache);
+
+  // Nowhere to write: the dump still opens, reads and closes.
+  std::filesystem::remove(paths.user_cache);
+  test_write_file(dir.path() + "/plain_file", "x");
+  scoped_xdg nowhere(dir.path() + "/plain_file/xdg");
+  const opened without_cache = open_and_read(dump);
+  EXPECT_EQ(without_cache.rows.size(), 5u);
+  EXPECT_FALSE(std::filesystem::exists(folder + "/EXPDAT.tvc"));
   ::chmod(folder.c_str(), 0755);
 }
