@@ -226,7 +226,15 @@ void ora_dump_table::apply_default(std::string_view statement) {
   const size_t open = statement.find('(');
   if (open == std::string_view::npos || statement.size() < open + 2) return;
   const std::string clause(statement.substr(open + 1, statement.size() - open - 2));
-  const size_t at = clause.find("DEFAULT");
+  // The keyword follows the column name, which may hold the word itself
+  // ("IS_DEFAULT").
+  size_t from = 0;
+  const size_t name_start = clause.find_first_not_of(' ');
+  if (name_start != std::string::npos && clause[name_start] == '"') {
+    const size_t name_end = clause.find('"', name_start + 1);
+    if (name_end != std::string::npos) from = name_end + 1;
+  }
+  const size_t at = clause.find("DEFAULT", from);
   if (at == std::string::npos || at == 0) return;
   const std::string field = embellish_name(tk_trim(clause.substr(0, at)), '"');
   const std::string value = smart_trim_tail(tk_trim(clause.substr(at + 7)));
@@ -234,14 +242,18 @@ void ora_dump_table::apply_default(std::string_view statement) {
   const int32_t idx = schema.get_field_idx(ddl_text(field));
   if (idx < 0) return;
   t_ftd* ftd = schema[static_cast<size_t>(idx)];
-  if (auto* oftd = dynamic_cast<t_orcale_ftd*>(ftd)) oftd->default_text = ddl_text(value);
-  if (tk_compare_no_case(value, "NULL")) return;
+  if (auto* oftd = dynamic_cast<t_orcale_ftd*>(ftd);
+      oftd != nullptr && !tk_compare_no_case(value, "NULL"))
+    oftd->default_text = ddl_text(value);
+  // SYSDATE and NULL give no default value (the listing still shows the
+  // text of SYSDATE above).
+  if (tk_compare_no_case(value, "NULL") || tk_compare_no_case(value, "SYSDATE")) return;
   log_message(2, "Got def.value: '%s' for field #%d", value.c_str(), idx);
-  if (tk_compare_no_case(value, "SYSDATE") || tk_compare_no_case(value, "current_date") ||
-      tk_compare_no_case(value, "current_timestamp")) {
-    // The default is the moment of the insert: no value, a flag instead (the
-    // time zone flag of the column stays).
-    if (ftd->vartype == VT_DATE) ftd->reserved |= FTD_DEFAULT_NOW;
+  if (ftd->vartype == VT_DATE && (tk_compare_no_case(value, "current_date") ||
+                                  tk_compare_no_case(value, "current_timestamp"))) {
+    // The default is the moment of the insert: no value, a flag instead; a
+    // column's time zone flag stays.
+    ftd->reserved = (ftd->reserved & FTD_WITH_TIME_ZONE) | FTD_DEFAULT_NOW;
     ftd->def_value = ole_variant();
     return;
   }

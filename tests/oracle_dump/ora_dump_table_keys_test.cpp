@@ -17,11 +17,12 @@ std::string keys_dump() {
   w.connect("SCOTT");
   ora_dump_fx_table dept;
   dept.name = "DEPT";
-  dept.columns = {col::number("DEPTNO", 2, 0), col::varchar2("DNAME", 14),
-                  col::varchar2("LOC", 13),    col::fixed_char("FLAG", 1),
-                  col::date("CREATED"),        col::number("BUDGET", 10, 2)};
+  dept.columns = {col::number("DEPTNO", 2, 0),    col::varchar2("DNAME", 14),
+                  col::varchar2("LOC", 13),       col::fixed_char("FLAG", 1),
+                  col::date("CREATED"),           col::number("BUDGET", 10, 2),
+                  col::number("IS_DEFAULT", 1, 0)};
   dept.rows = {{{cell::number("10"), cell::text("ACCOUNTING"), cell::text("NEW YORK"),
-                 cell::text("Y"), cell::date(2020, 1, 1), cell::number("5")}}};
+                 cell::text("Y"), cell::date(2020, 1, 1), cell::number("5"), cell::number("1")}}};
   w.table(dept);
   w.create_index("PK_DEPT", "DEPT", {"DEPTNO"}, true);
   w.create_index("DEPT_LOC_IX", "DEPT", {"LOC", "DNAME"});
@@ -32,6 +33,7 @@ std::string keys_dump() {
   w.column_default("DEPT", "LOC", "'it''s'");
   w.column_default("DEPT", "CREATED", "SYSDATE");
   w.column_default("DEPT", "BUDGET", "10");
+  w.column_default("DEPT", "IS_DEFAULT", "0");
 
   ora_dump_fx_table emp;
   emp.name = "EMP";
@@ -98,6 +100,7 @@ TEST(ClassicKeys, IndexesKeysForeignKeysAndDefaults) {
   EXPECT_EQ(column(u"CREATED")->default_text, u"SYSDATE");
   EXPECT_EQ(column(u"DNAME")->default_text, u"");
   EXPECT_EQ(column(u"BUDGET")->type_text, u"NUMBER(10, 2)");
+  EXPECT_EQ(column(u"IS_DEFAULT")->def_value.to_wstring(), u"0");
 
   auto emp = db->get_table(u"SCOTT.EMP", 1);
   bool fk_found = false;
