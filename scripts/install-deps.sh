@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential g++ cmake make pkg-config
   libgtest-dev libgmock-dev googletest
-  libxerces-c-dev libutfcpp-dev
+  libxerces-c-dev libutfcpp-dev nlohmann-json3-dev
   clang-format
 )
 

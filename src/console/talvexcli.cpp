@@ -16,6 +16,7 @@
 #include "TK/tk_log.h"
 #include "console/cmd_line.h"
 #include "converter/error_handler.h"
+#include "converter/talvex_catalogue.h"
 #include "converter/talvex_convertor.h"
 
 // The program's build target names this file only; the tokenizer is
@@ -37,6 +38,9 @@ enum : int {
   OPT_TAB_FILE = 10,
   OPT_SAVE_PROFILE = 11,
   OPT_VERSION = 12,
+  OPT_LIST = 13,
+  OPT_COUNT = 14,
+  OPT_TABLES = 15,
 };
 
 // Options with a value match by prefix ("--dest=..."), flags only whole;
@@ -55,8 +59,17 @@ const cmd_option talvex_options[] = {
     {OPT_TAB_FILE, "--tab_file="},
     {OPT_SAVE_PROFILE, "--save_profile="},
     {OPT_VERSION, "--version"},
+    {OPT_LIST, "--list="},
+    {OPT_LIST, "--list"},
+    {OPT_COUNT, "--count"},
+    {OPT_TABLES, "--tables="},
     {-1, ""},
 };
+
+// --list: print the dump's catalogue instead of converting it.
+enum class list_mode { none, text, json };
+list_mode g_list = list_mode::none;
+bool g_count_rows = false;
 
 constexpr int talvex_version_major = 8;
 constexpr int talvex_version_minor = 3;
@@ -69,9 +82,13 @@ std::string usage_text() {
   static const char* const lines[] = {
       "Usage: TALVEXCLI OPTIONS",
       "",
+      "   --count        with --list: count the rows of tables whose count is not",
+      "                  recorded in the dump or its cache (reads every row)",
       "   --dest=...     path to the folder where CSV files will be stored",
       "   --help         display this help message and exit",
       "   --inc_fnames   include Oracle field names into CSV files",
+      "   --list         print the tables, columns, keys, indexes and sequences of",
+      "                  the dump without converting it (--list=json: as JSON)",
       "   --logfile=...  path to the file where execution trace will be written",
       "   --mode=...     how to process an existing CSV folder",
       "                  (0 - overwrite the entire folder, 1 - overwrite existing",
@@ -87,6 +104,7 @@ std::string usage_text() {
       "   --tab_def      convert table definitions only",
       "   --tab_file=... file containing the list of tables to convert",
       "                  (one table name per line)",
+      "   --tables=...   comma-separated names of the tables to convert",
       "   --version      display the program's name and version and exit",
       "",
       "NOTES:",
@@ -233,6 +251,46 @@ void process_tab_file(const std::string& path) {
   converter.table_list_file = path;
 }
 
+// --tables=A,B,...: the same list a table-list file fills.
+void process_tables_option(const std::string& value) {
+  std::vector<tk_wstring> names;
+  for (const std::string& piece : tk_split(value, ',')) {
+    const std::string name = tk_trim(piece);
+    if (!name.empty()) names.push_back(tk_u16(name));
+  }
+  if (names.empty()) report_and_exit("No table names given with --tables=");
+  talvex_convertor::instance().table_list = std::move(names);
+}
+
+// "--list" or "--list=FORMAT" (the value is what follows the '=').
+void process_list_option(const std::string& value) {
+  if (value.empty() || value == "text")
+    g_list = list_mode::text;
+  else if (value == "json")
+    g_list = list_mode::json;
+  else
+    report_and_exit("Invalid listing format '" + value + "' (use --list or --list=json)");
+}
+
+// Opens the dump and prints its catalogue; nothing is converted and no
+// folder is touched (the dump's cache file aside).
+void run_listing() {
+  talvex_convertor& converter = talvex_convertor::instance();
+  const bool silent = converter.silent;
+  // Standard output carries the listing alone.
+  converter.set_silent(true);
+  converter.opener();
+  converter.set_silent(silent);
+  ora_dump_file* db = converter.opener.database.get();
+  if (db == nullptr) throw tk_exception("The dump file could not be opened", 1);
+  const talvex_catalogue cat = talvex_read_catalogue(
+      *db, tk_u8(converter.source_file), converter.opener.reader.m_datapump, g_count_rows);
+  converter.source_db = std::move(converter.opener.database);
+  const std::string text =
+      g_list == list_mode::json ? talvex_catalogue_json(cat) : talvex_catalogue_text(cat);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
 // The --save_profile= path; none when the options are to be converted.
 std::optional<std::string> save_profile_path;
 
@@ -308,6 +366,15 @@ void parse_cmd_line(int argc, char** argv) {
       case OPT_SAVE_PROFILE:
         save_profile_path = value;
         break;
+      case OPT_LIST:
+        process_list_option(value);
+        break;
+      case OPT_COUNT:
+        g_count_rows = true;
+        break;
+      case OPT_TABLES:
+        process_tables_option(value);
+        break;
       default:
         break;  // collected by the tokenizer
     }
@@ -316,7 +383,9 @@ void parse_cmd_line(int argc, char** argv) {
   // A profile may leave the source or the destination to the command line
   // of the run that loads it.
   if (save_profile_path) return;
-  if (converter.dest_folder.empty()) report_and_exit("You should enter path to CSV folder");
+  // A listing touches no folder.
+  if (converter.dest_folder.empty() && g_list == list_mode::none)
+    report_and_exit("You should enter path to CSV folder");
   if (converter.source_file.empty()) report_and_exit("You should enter Oracle dump file name");
   const std::string source = tk_u8(converter.source_file);
   if (!tk_is_file_exist1(source, 0x4000))
@@ -344,7 +413,10 @@ int main(int argc, char** argv) {
       try {
         if (argc < 2) report_and_exit(usage_text());
         parse_cmd_line(argc, argv);
-        if (!save_profile_if_asked()) {
+        if (g_list != list_mode::none) {
+          run_listing();
+          status = converter.exit_status();
+        } else if (!save_profile_if_asked()) {
           converter.check_dest();
           converter();
           status = converter.exit_status();

@@ -24,6 +24,29 @@ const tk_wstring& talvex_delimiter(uint32_t index) {
 
 }  // namespace
 
+tk_wstring talvex_resolve_table_name(const std::vector<tk_wstring>& keys, const tk_wstring& name) {
+  for (const tk_wstring& key : keys)
+    if (key == name || tk_wcompare_no_case(key, name)) return name;
+  // A plain name (EMPLOYEES) stands for the one table of that name under an
+  // owner or tablespace (HR.EMPLOYEES): exact case first, then any case.
+  for (const bool exact : {true, false}) {
+    const tk_wstring* found = nullptr;
+    int matches = 0;
+    for (const tk_wstring& key : keys) {
+      const size_t dot = key.rfind(u'.');
+      if (dot == tk_wstring::npos) continue;
+      const std::u16string_view plain = std::u16string_view(key).substr(dot + 1);
+      if (exact ? plain == name : tk_wcompare_no_case(plain, name)) {
+        found = &key;
+        ++matches;
+      }
+    }
+    if (matches == 1) return *found;
+    if (matches > 1) break;  // ambiguous: the name stays as given
+  }
+  return name;
+}
+
 talvex_convertor::talvex_convertor() {
   log_message(2, "udb_converter::ctor");
   log_message(2, "talvex_convertor::ctor");
@@ -197,6 +220,7 @@ std::vector<tk_wstring> talvex_convertor::resolve_jobs() {
   for (const string_pair& job : table_jobs) names.push_back(job.first);
   for (const tk_wstring& name : table_list) names.push_back(name);
 
+  const std::vector<tk_wstring> tables = source_db->get_tables();
   std::vector<tk_wstring> jobs;
   jobs.reserve(names.size());
   std::set<tk_wstring> seen;
@@ -205,6 +229,8 @@ std::vector<tk_wstring> talvex_convertor::resolve_jobs() {
     // "Emp" stay two tables, while emp and EMP listed for a dump that has
     // only EMP name it twice.
     const tk_wstring* key = source_db->find_table(name);
+    // A plain name stands for the one table of that name under an owner.
+    if (key == nullptr) key = source_db->find_table(talvex_resolve_table_name(tables, name));
     if (key == nullptr) {
       log_message(3, "Table '%s' not found in the dump", tk_u8(name).c_str());
       if (!silent) console_err("Table " + tk_u8(name) + " not exists\n");

@@ -98,6 +98,12 @@ class talvex_convertor : public udb_converter {
   static inline talvex_convertor* s_instance = nullptr;
 };
 
+// The catalogue key a requested table name stands for: the name itself when
+// a key matches it (in any case), else the one key whose part after the
+// owner equals it (exact case first, then any case); unchanged when none or
+// several do.
+tk_wstring talvex_resolve_table_name(const std::vector<tk_wstring>& keys, const tk_wstring& name);
+
 // Removes the folder with everything in it (recursive) or its files only.
 // Entries whose names begin with a dot are left alone, and so is the folder
 // that holds them. Symbolic links are removed, never followed. Raises

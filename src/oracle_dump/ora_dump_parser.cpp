@@ -187,6 +187,16 @@ void ora_dump_parser::parse_table_description(const char* xml, size_t length,
   }
 }
 
+bool ora_dump_parser::in_skipped_subtree() const {
+  for (size_t i = 3; i + 1 < m_path.size(); ++i) {
+    const tk_wstring& a = m_path[i];
+    if (a == u"LOBMD" || a == u"SEQUENCE" || a == u"CON" || a == u"IND" || a == u"ANC_OBJ" ||
+        a == u"PART_OBJ" || a == u"STORAGE" || a == u"TYPE_OBJ")
+      return true;
+  }
+  return false;
+}
+
 const tk_wstring& ora_dump_parser::parent(size_t up) const {
   static const tk_wstring none;
   // m_path.back() is the element being handled; its parent is one before.
@@ -220,6 +230,9 @@ void ora_dump_parser::startElement(const XMLCh* const name, xercesc::AttributeLi
     return;
   }
   if (depth < 4) return;
+  // The column lists of a constraint's own index (IND) and of other passed
+  // over subtrees must not clear the constraint's columns.
+  if (in_skipped_subtree()) return;
   if (is_column_item(el)) {
     m_fd.reset();
   } else if (el == u"COL_LIST") {
@@ -300,11 +313,9 @@ void ora_dump_parser::endElement(const XMLCh* const name) {
   const tk_wstring& obj = m_path[2];
 
   // Subtrees without anything for the model.
+  if (in_skipped_subtree()) return;
   for (size_t i = 3; i + 1 < depth; ++i) {
     const tk_wstring& a = m_path[i];
-    if (a == u"LOBMD" || a == u"SEQUENCE" || a == u"CON" || a == u"IND" || a == u"ANC_OBJ" ||
-        a == u"PART_OBJ" || a == u"STORAGE" || a == u"TYPE_OBJ")
-      return;
     if (a == u"TYPEMD") {
       if (el == u"NAME" && i + 2 == depth && m_fd.typemd_name.empty()) m_fd.typemd_name = m_text;
       return;
@@ -497,8 +508,11 @@ void ora_dump_parser::add_index() {
     return;
   }
   const udb_index idx = build_index();
+  // Check and NOT NULL constraints (CONTYPE 1, 7 ...) name columns too, but
+  // are no keys.
+  const bool key = m_contype == 2 || m_contype == 3;
   m_contype = 0;
-  if (!idx.fields.empty() && m_table != nullptr) m_table->indexes.push_back(idx);
+  if (key && !idx.fields.empty() && m_table != nullptr) m_table->indexes.push_back(idx);
   m_fd.reset();
   m_columns.clear();
 }
@@ -509,6 +523,8 @@ void ora_dump_parser::add_global_index() {
     add_foreign_key();
   } else if (m_global_indices == nullptr) {
     log_message(2, "p_global_indices is not set");
+  } else if (m_kind == OBJ_CONSTRAINT && m_contype != 2 && m_contype != 3) {
+    log_message(2, "Constraint of type %d is no key", m_contype);
   } else {
     const udb_index idx = build_index();
     if (!idx.fields.empty()) {

@@ -98,6 +98,7 @@ class ora_dump_parser : public xercesc::HandlerBase {
   void reset_state();
   const tk_wstring& parent(size_t up) const;  // 0: the element being closed's parent
   bool inside(std::u16string_view element) const;
+  bool in_skipped_subtree() const;
   void end_column_item(const tk_wstring& element);
   void end_column_list();
   void add_field(ora_pump_field_desc& fd);

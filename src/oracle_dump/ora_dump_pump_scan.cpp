@@ -93,6 +93,22 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
     ctx.m_str_version.push_back(static_cast<char>(d[i]));
   ctx.m_pmap_tables = std::make_shared<ora_table_map>();
   ctx.m_pmap_indices = std::make_shared<ora_index_map>();
+  ctx.cacheable = reader.m_b_use_cache;
+  {
+    ora_dump_file::context cached;
+    if (ctx.cacheable && cached.load_if(path) && cached.m_str_version == ctx.m_str_version &&
+        ora_cache_fits_dump(cached, tk_u8(path), true)) {
+      ctx.m_pmap_tables = cached.m_pmap_tables;
+      ctx.m_pmap_indices = cached.m_pmap_indices;
+      ctx.m_sequences = std::move(cached.m_sequences);
+      ctx.m_str_username = std::move(cached.m_str_username);
+      ctx.m_str_tablespacename = std::move(cached.m_str_tablespacename);
+      auto db = std::make_unique<ora_dump_file>(ctx);
+      s.seek(0);
+      reader.set_progress_value(100);
+      return db;
+    }
+  }
   auto db = std::make_unique<ora_dump_file>(ctx);
   ora_table_map& tables = *ctx.m_pmap_tables;
 

@@ -163,6 +163,28 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
   ctx.m_str_tablespacename = tablespace;
   ctx.m_pmap_tables = std::make_shared<ora_table_map>();
   ctx.m_pmap_indices = std::make_shared<ora_index_map>();
+  ctx.cacheable = m_b_use_cache && m_b_qualify_names;
+  // A usable cache file replaces the pass over the whole dump.
+  ora_dump_file::context cached;
+  if (ctx.cacheable && cached.load_if(path) && cached.m_str_version == version_word &&
+      ora_cache_fits_dump(cached, tk_u8(path), false)) {
+    ctx.m_pmap_tables = cached.m_pmap_tables;
+    ctx.m_pmap_indices = cached.m_pmap_indices;
+    ctx.m_sequences = std::move(cached.m_sequences);
+    ctx.m_file_size = cached.m_file_size;
+    s.seek(0);
+  } else {
+    scan_classic(s, ctx);
+  }
+  ctx.stream = stream;
+  ctx.decoder = decoder;
+  ctx.charsets = &m_charsets;
+  auto db = std::make_unique<ora_dump_file>(ctx);
+  set_progress_value(100);
+  return db;
+}
+
+void ora_dump_reader::scan_classic(ora_dump_stream& s, ora_dump_file::context& ctx) {
   try {
     find_ora_objects(s, ctx, m_charsets, m_b_qualify_names,
                      [this](int64_t pos) { set_progress(pos, m_dump_size); });
@@ -175,12 +197,6 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
     set_progress_value(-1);
     throw tk_exception(k_cannot_read, 1);
   }
-  ctx.stream = stream;
-  ctx.decoder = decoder;
-  ctx.charsets = &m_charsets;
-  auto db = std::make_unique<ora_dump_file>(ctx);
-  set_progress_value(100);
-  return db;
 }
 
 std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(

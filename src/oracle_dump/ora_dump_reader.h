@@ -10,8 +10,8 @@
 #include "TK/tk_singl.h"
 #include "TK/tk_utils.h"
 #include "oracle_dump/ora_charset.h"
+#include "oracle_dump/ora_dump_file.h"
 
-class ora_dump_file;
 class ora_dump_stream;
 
 class ora_dump_reader : public tk_singleton<ora_dump_reader> {
@@ -46,6 +46,10 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
   bool m_datapump = false;
   // Qualify classic table names with the user of the last CONNECT statement.
   bool m_b_qualify_names = false;
+  // Take the catalogue from the dump's context cache file when it has a
+  // usable one, and write it when the database is destroyed. The cache is
+  // used only together with qualified names, the converter's naming.
+  bool m_b_use_cache = true;
 
  private:
   std::unique_ptr<ora_dump_file> open_classic(const tk_wstring& path,
@@ -53,6 +57,7 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
                                               const tk_string& version_word);
   std::unique_ptr<ora_dump_file> open_datapump(const tk_wstring& path,
                                                std::shared_ptr<ora_dump_stream> stream);
+  void scan_classic(ora_dump_stream& s, ora_dump_file::context& ctx);
 
   mutable std::mutex m_cs_progress;
   mutable std::mutex m_cs_local_progress;

@@ -38,6 +38,24 @@ bool ora_dump_table::init(std::shared_ptr<ora_dump_stream> stream, const table_p
 
 namespace {
 
+// The type of a column definition's tokens as written: the second token and
+// the words that continue it (TIMESTAMP(6) WITH TIME ZONE, INTERVAL DAY(2)
+// TO SECOND(6), LONG RAW).
+std::string type_text_of(const std::vector<std::string>& tokens) {
+  static const char* const k_continuations[] = {"WITH",  "LOCAL", "TIME", "ZONE",   "TO",
+                                                "MONTH", "YEAR",  "DAY",  "SECOND", "RAW"};
+  std::string text = tokens[1];
+  for (size_t i = 2; i < tokens.size(); ++i) {
+    const std::string word = tk_upper(tokens[i].substr(0, tokens[i].find('(')));
+    bool continues = false;
+    for (const char* c : k_continuations) continues = continues || word == c;
+    if (!continues) break;
+    text += ' ';
+    text += tokens[i];
+  }
+  return text;
+}
+
 bool find_line_feed(ora_dump_stream& s, int64_t& at) {
   const void* hit = std::memchr(s.here(), '\n', s.remaining());
   if (hit == nullptr) return false;
@@ -106,6 +124,24 @@ bool ora_dump_table::init_classic(const table_pos& pos) {
     part.field_names = std::move(names);
     m_partitions.push_back(std::move(part));
   }
+
+  // Indexes registered by an earlier reading of this table (the cache file
+  // keeps those, not the positions of the index statements), then the
+  // table's own index, constraint and default statements.
+  if (p_database != nullptr) {
+    if (ora_index_map* map = p_database->get_global_indices()) {
+      auto it = map->find({tk_wstring(), name});
+      if (it != map->end()) {
+        indexes = it->second;
+        log_message(1, "indexes.size=%d", static_cast<int>(indexes.size()));
+      } else {
+        log_message(1, "Indexes for table '%s' are not found", tk_u8(name).c_str());
+      }
+    }
+  }
+  parse_inline_constraints();
+  parse_indexes(pos.indexes);
+  parse_alters(pos.alters);
   return true;
 }
 
@@ -148,6 +184,8 @@ bool ora_dump_table::process_table_desc(const std::string& text) {
   }
   const std::string last = tk_trim(cur);
   if (!last.empty() && last.rfind("PRIMARY KEY", 0) != 0) pieces.push_back(last);
+  // An unnamed primary key of an index-organized table closes the list.
+  if (last.rfind("PRIMARY KEY", 0) == 0) m_inline_constraints.push_back(last);
 
   for (const std::string& piece : pieces) {
     if (!add_field(piece))
@@ -158,7 +196,10 @@ bool ora_dump_table::process_table_desc(const std::string& text) {
 
 bool ora_dump_table::add_field(const std::string& definition) {
   const std::string def = tk_trim(definition);
-  if (tk_starts_with_no_case(def, "CONSTRAINT")) return true;
+  if (tk_starts_with_no_case(def, "CONSTRAINT")) {
+    m_inline_constraints.push_back(def);
+    return true;
+  }
 
   std::vector<std::string> tokens;
   std::string cur;
@@ -216,6 +257,7 @@ bool ora_dump_table::add_field(const std::string& definition) {
   }
   ftd->precision = precision;
   ftd->scale = scale;
+  ftd->type_text = ddl_text(type_text_of(tokens));
   if (info.vartype == VT_DATE) ftd->reserved = FTD_TRUSTED_DATE;
   if (info.ora_type == ORA_SDO_GEOMETRY) ftd->reserved = FTD_SDO_GEOMETRY;
   if (info.ora_type == ORA_CHAR) ftd->reserved = FTD_FIXED_CHAR;
@@ -255,6 +297,8 @@ void ora_dump_table::enter_partition(size_t index) {
 }
 
 void ora_dump_table::reset() {
+  m_rows_walked = 0;
+  m_walk_whole = true;
   if (!m_lst_records.empty()) {
     m_cur_record = 0;
     m_stream->seek(m_lst_records.front());
@@ -285,6 +329,7 @@ udb_record* ora_dump_table::get_item1() {
       throw dump_error("Can't read record: the row holds no data", start, 0);
   } catch (...) {
     s.seek(saved);
+    m_walk_whole = false;
     throw;
   }
   const bool at_end = m_token_handler->check_for_eof(s);
@@ -300,6 +345,7 @@ void ora_dump_table::next() {
     throw tk_exception("Out of recordset range.", 0);
   }
   if (m_record_counter == 0) m_record_counter = 1;
+  ++m_rows_walked;
   if (m_cur_record + 1 < m_lst_records.size()) {
     ++m_cur_record;
     ++m_record_counter;
@@ -322,10 +368,12 @@ void ora_dump_table::next() {
     return;
   }
   m_cur_record = m_lst_records.size();
+  if (m_walk_whole && p_database != nullptr) p_database->note_record_count(name, m_rows_walked);
 }
 
 void ora_dump_table::prev() {
   if (m_lst_records.empty() || m_cur_record == 0) throw tk_exception("Out of recordset range.", 0);
+  m_walk_whole = false;
   --m_cur_record;
   m_stream->seek(m_lst_records[m_cur_record]);
   set_progress();

@@ -528,7 +528,9 @@ void talvex_test_convert(talvex_test_conversion& conversion, const std::string& 
   std::vector<std::string> args = {TALVEXCLI_PATH, "--src=" + dump, "--dest=" + conversion.dest,
                                    "--n_delim=2", "--logfile=" + conversion.log_path};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
-  conversion.result = tk_test_run(TALVEXCLI_PATH, args, {{"HOME", home}}, timeout_seconds);
+  conversion.result =
+      tk_test_run(TALVEXCLI_PATH, args, {{"HOME", home}, {"XDG_CACHE_HOME", home + "/.cache"}},
+                  timeout_seconds);
   conversion.log = tk_test_read_file(conversion.log_path);
 }
 

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -57,9 +59,13 @@ const char* const usage =
     "TALVEXCLI v8.3\n"
     "Usage: TALVEXCLI OPTIONS\n"
     "\n"
+    "   --count        with --list: count the rows of tables whose count is not\n"
+    "                  recorded in the dump or its cache (reads every row)\n"
     "   --dest=...     path to the folder where CSV files will be stored\n"
     "   --help         display this help message and exit\n"
     "   --inc_fnames   include Oracle field names into CSV files\n"
+    "   --list         print the tables, columns, keys, indexes and sequences of\n"
+    "                  the dump without converting it (--list=json: as JSON)\n"
     "   --logfile=...  path to the file where execution trace will be written\n"
     "   --mode=...     how to process an existing CSV folder\n"
     "                  (0 - overwrite the entire folder, 1 - overwrite existing\n"
@@ -75,6 +81,7 @@ const char* const usage =
     "   --tab_def      convert table definitions only\n"
     "   --tab_file=... file containing the list of tables to convert\n"
     "                  (one table name per line)\n"
+    "   --tables=...   comma-separated names of the tables to convert\n"
     "   --version      display the program's name and version and exit\n"
     "\n"
     "NOTES:\n"
@@ -438,3 +445,69 @@ TEST_F(console_dump, a_log_file_that_cannot_be_written_is_reported_once) {
 }
 
 }  // namespace
+
+// --- Catalogue listing and table selection -------------------------------------
+
+TEST_F(console, listing_prints_the_catalogue_without_touching_a_destination) {
+  const std::string dump = dir / "sample.dmp";
+  ASSERT_TRUE(ora_dump_fx_sample_dump().save(dump));
+  run_result r = run({"--src=" + dump, "--list"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("Dump: " + dump + " (exp EXPORT:V11.02.00)\nTables: 5\n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\nEMP -> emp.csv\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  foreign key FK_DEPTNO (DEPTNO) references DEPT (DEPTNO)\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.err, "");
+  // The dump's cache file beside it is all that was written.
+  std::vector<std::string> entries;
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    entries.push_back(e.path().filename().string());
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"sample.dmp", "sample.tvc", "stderr", "stdout"}));
+
+  // A conversion walks the rows; the next listing knows their counts, and
+  // --count finds the rest.
+  r = run({"--src=" + dump, "--dest=" + (dir / "out"), "--tables=emp,DEPT", "--silent"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> files;
+  for (const auto& e : fs::directory_iterator(dir / "out")) files.push_back(e.path().filename());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"dept.csv", "emp.csv"}));
+  r = run({"--src=" + dump, "--list=json"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(doc.is_discarded()) << r.out;
+  EXPECT_EQ(doc["format"], "exp");
+  std::map<std::string, nlohmann::json> rows;
+  for (const auto& t : doc["tables"]) rows[t["name"]] = t["rows"];
+  EXPECT_EQ(rows["EMP"], 14);
+  EXPECT_EQ(rows["DEPT"], 4);
+  EXPECT_TRUE(rows["PRODUCTS"].is_null());
+  r = run({"--src=" + dump, "--list=json", "--count"});
+  const nlohmann::json counted = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(counted.is_discarded()) << r.out;
+  for (const auto& [name, n] : ora_dump_fx_sample_tables()) {
+    bool found = false;
+    for (const auto& t : counted["tables"]) {
+      if (t["name"] != name) continue;
+      found = true;
+      EXPECT_EQ(t["rows"], n) << name;
+    }
+    EXPECT_TRUE(found) << name;
+  }
+}
+
+TEST_F(console, listing_and_table_options_are_validated) {
+  const std::string dump = dir / "sample.dmp";
+  ASSERT_TRUE(ora_dump_fx_sample_dump().save(dump));
+  run_result r = run({"--src=" + dump, "--list=xml"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "Invalid listing format 'xml' (use --list or --list=json)\n");
+  r = run({"--src=" + dump, "--dest=" + (dir / "out"), "--tables=,"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "No table names given with --tables=\n");
+  r = run({"--src=" + (dir / "missing.dmp"), "--list"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}

@@ -315,3 +315,25 @@ TEST_F(driver, over_long_names_are_shortened_not_fatal) {
 }
 
 }  // namespace
+
+// Names given with --tables= or a table-list file: the key itself, or a
+// plain name standing for the one table of that name under an owner.
+TEST(TableNames, PlainNamesStandForTheOneQualifiedTable) {
+  const std::vector<tk_wstring> keys = {u"HR.EMPLOYEES", u"HR.JOBS", u"SALES.JOBS",
+                                        u"DEPT",         u"A.Mixed", u"B.MIXED"};
+  const struct {
+    const char16_t* asked;
+    const char16_t* resolved;
+  } cases[] = {
+      {u"HR.EMPLOYEES", u"HR.EMPLOYEES"},
+      {u"hr.employees", u"hr.employees"},  // the lookup's
+      {u"EMPLOYEES", u"HR.EMPLOYEES"},
+      {u"employees", u"HR.EMPLOYEES"},
+      {u"JOBS", u"JOBS"},  // two owners: left as asked
+      {u"DEPT", u"DEPT"},
+      {u"Mixed", u"A.Mixed"},  // exact case first
+      {u"NONE", u"NONE"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(talvex_resolve_table_name(keys, c.asked), c.resolved) << tk_u8(c.asked);
+}

@@ -24,7 +24,11 @@ struct engine_fixture_file {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
   }
-  ~engine_fixture_file() { std::remove(path.c_str()); }
+  ~engine_fixture_file() {
+    std::remove(path.c_str());
+    // The context cache file the dump database wrote beside the dump.
+    std::remove((path.substr(0, path.size() - 4) + ".tvc").c_str());
+  }
   std::string path;
 };
 
