@@ -181,6 +181,12 @@ void talvex_convertor::convert_records(udb_recordset& table, csv_file& csv,
       const udb_record* record = table.get_item1();
       if (record == nullptr) break;
       csv.append_record(*record);
+      // Values that could not be written left their fields empty; the row
+      // itself is written and each such value is reported.
+      for (const tk_exception& e : record->errors) {
+        handler.set_context(name, current_record + 1);
+        handler.handle(e, 0);
+      }
     } catch (const tk_exception& e) {
       // A bad record is reported, skipped and counted; the table goes on.
       handler.set_context(name, current_record + 1);
