@@ -32,14 +32,24 @@ enum : int {
   OPT_SRC = 8,
   OPT_TAB_DEF = 9,
   OPT_TAB_FILE = 10,
+  OPT_EWKT = 11,
 };
 
 // Matched by prefix, first row wins.
 const cmd_option talvex_options[] = {
-    {OPT_DEST, "--dest="},       {OPT_HELP, "--help"},          {OPT_INC_FNAMES, "--inc_fnames"},
-    {OPT_LOGFILE, "--logfile="}, {OPT_MODE, "--mode="},         {OPT_N_DELIM, "--n_delim="},
-    {OPT_PROFILE, "--profile="}, {OPT_SILENT, "--silent"},      {OPT_SRC, "--src="},
-    {OPT_TAB_DEF, "--tab_def"},  {OPT_TAB_FILE, "--tab_file="}, {-1, ""},
+    {OPT_DEST, "--dest="},
+    {OPT_HELP, "--help"},
+    {OPT_INC_FNAMES, "--inc_fnames"},
+    {OPT_LOGFILE, "--logfile="},
+    {OPT_MODE, "--mode="},
+    {OPT_N_DELIM, "--n_delim="},
+    {OPT_PROFILE, "--profile="},
+    {OPT_SILENT, "--silent"},
+    {OPT_SRC, "--src="},
+    {OPT_TAB_DEF, "--tab_def"},
+    {OPT_TAB_FILE, "--tab_file="},
+    {OPT_EWKT, "--ewkt"},
+    {-1, ""},
 };
 
 constexpr int talvex_version_major = 8;
@@ -50,6 +60,7 @@ std::string usage_text() {
       "Usage: TALVEXCLI.EXE OPTIONS",
       "",
       "   --dest=...     path to the folder where CSV files will be stored",
+      "   --ewkt         write spatial values with their SRID (SRID=n;WKT)",
       "   --help         display this help message and exit",
       "   --inc_fnames   include Oracle field names into CSV files",
       "   --logfile=...  path to the file where execution trace will be written",
@@ -184,6 +195,9 @@ bool parse_cmd_line(int argc, char** argv) {
         break;
       case OPT_TAB_FILE:
         process_tab_file(value);
+        break;
+      case OPT_EWKT:
+        converter.ewkt = true;
         break;
       default:
         break;  // collected by the tokenizer

@@ -69,6 +69,7 @@ void talvex_convertor::operator()() {
 
 void talvex_convertor::convert() {
   opener.reader.m_b_qualify_names = true;
+  opener.reader.m_b_ewkt = ewkt;
   table_count = 0;
   table_index = 0;
   current_table.clear();

@@ -46,6 +46,8 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
   bool m_datapump = false;
   // Qualify classic table names with the user of the last CONNECT statement.
   bool m_b_qualify_names = false;
+  // Tables opened from now on write spatial values as EWKT (with the SRID).
+  bool m_b_ewkt = false;
 
  private:
   std::unique_ptr<ora_dump_file> open_classic(const tk_wstring& path,

@@ -54,6 +54,7 @@ const char* const usage =
     "Usage: TALVEXCLI.EXE OPTIONS\n"
     "\n"
     "   --dest=...     path to the folder where CSV files will be stored\n"
+    "   --ewkt         write spatial values with their SRID (SRID=n;WKT)\n"
     "   --help         display this help message and exit\n"
     "   --inc_fnames   include Oracle field names into CSV files\n"
     "   --logfile=...  path to the file where execution trace will be written\n"
