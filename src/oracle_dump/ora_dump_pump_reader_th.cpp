@@ -746,10 +746,12 @@ const t_orcale_ftd& ora_dump_pump_reader_th::binary_part_column() {
 }
 
 void ora_dump_pump_reader_th::add_geom_part(const ole_variant& value, int64_t pos) {
-  if (is_binary_vt(value.get_type()) && !value.bytes().empty())
-    m_geom.add_binary2(value.bytes().data(), value.bytes().size(), pos);
-  else
+  const uint8_t* p = nullptr;
+  const size_t n = value.get_bytes(p, m_part_text);
+  if (n == 0)
     m_geom.add_binary1();
+  else
+    m_geom.add_binary2(p, n, pos);
 }
 
 void ora_dump_pump_reader_th::finish_geometries(

@@ -98,4 +98,5 @@ class ora_dump_pump_reader_th : public ora_dump_reader_th_9 {
   std::vector<uint8_t> m_lob;
   pump_geom_reader m_geom;
   udb_field m_part;  // the binary part being read
+  std::string m_part_text;
 };

@@ -483,3 +483,35 @@ TEST(PumpReader, SpatialAndXmltypeColumnsOfAWholeDump) {
   EXPECT_EQ(b.error, "");
   EXPECT_EQ(b.rows, (std::vector<std::vector<std::string>>{{"7", "0x414243"}}));
 }
+
+// Cut or damaged geometry records are read within their bytes: every value
+// is WKT, empty with an error, or the record ends with an offset.
+TEST(PumpDecoder, DamagedGeometryRecordsNeverReadPastTheirBytes) {
+  decoder_fixture f;
+  f.add(ORA_NUMBER, VT_DECIMAL);
+  f.add(ORA_SDO_GEOMETRY, VT_BSTR, 0);
+  f.add(ORA_NUMBER, VT_DECIMAL);
+  std::string line;
+  const std::string good = geometry_rows(line);
+  auto walk = [&](const std::string& bytes) {
+    ora_dump_stream s(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    for (int k = 0; k < 16 && !f.th.check_for_eof(s); ++k) {
+      const int64_t at = s.tell();
+      try {
+        f.th.get_record(s, f.schema, s.size(), f.rec);
+      } catch (const tk_exception& e) {
+        EXPECT_NE(std::string(e.what()).find("offset"), std::string::npos) << e.what();
+        return;
+      }
+      if (s.tell() == at) return;
+    }
+  };
+  for (size_t cut = 0; cut < good.size(); ++cut) walk(good.substr(0, cut));
+  for (size_t at = 0; at < good.size(); at += 3) {
+    for (const char b : {'\x00', '\x0C', '\x7F', '\xFE', '\xFF'}) {
+      std::string bad = good;
+      bad[at] = b;
+      walk(bad);
+    }
+  }
+}
