@@ -237,17 +237,21 @@ struct element {
 
 enum class curve_kind { straight, arc, compound };
 
+// Writes straight into the output: every name is chosen from SDO_ELEM_INFO
+// before its body is written, so no text is built twice. On failure the
+// caller cuts the output back.
 class wkt_writer {
  public:
-  wkt_writer(const sdo_geometry& g, std::string& out, std::string& why)
-      : m_g(g), m_out(out), m_why(why) {}
+  wkt_writer(const sdo_geometry& g, std::vector<element>& elems, std::string& out, std::string& why)
+      : m_g(g), m_elems(elems), m_out(out), m_why(why) {}
 
   bool write(bool ewkt) {
     if (!decode_gtype()) return false;
+    std::string& o = m_out;
     if (ewkt && !m_g.srid.null) {
-      m_out += "SRID=";
-      m_g.srid.value.append_to(m_out);
-      m_out += ';';
+      o += "SRID=";
+      m_g.srid.value.append_to(o);
+      o += ';';
     }
     const bool no_elems = m_g.elem_info_null || m_g.elem_info.empty();
     const bool no_ords = m_g.ordinates_null || m_g.ordinates.empty();
@@ -257,91 +261,86 @@ class wkt_writer {
                            : "SDO_ELEM_INFO holds values but SDO_ORDINATES does not");
     if (!decode_arrays()) return false;
     size_t i = 0;
-    std::string body;
     switch (m_tt) {
       case 1:
-        if (!write_points(i, body, false) || !finished(i)) return false;
+        put_name("POINT");
+        o += '(';
+        if (!write_points(i, false) || !finished(i)) return false;
         if (m_point_count != 1) return fail("a point geometry holds several points");
-        return put_tagged("POINT", body, true);
+        o += ')';
+        return true;
       case 5:
-        while (i < m_elems.size())
-          if (!write_points(i, body, true)) return false;
-        return put_tagged("MULTIPOINT", body, true);
-      case 2: {
-        curve_kind kind = curve_kind::straight;
-        if (!write_curve(i, false, body, kind) || !finished(i)) return false;
-        return put_tagged(curve_name(kind), body);
-      }
+        put_name("MULTIPOINT");
+        o += '(';
+        while (i < m_elems.size()) {
+          if (i > 0) o += ", ";
+          if (!write_points(i, true)) return false;
+        }
+        o += ')';
+        return true;
+      case 2:
+        put_name(curve_name(kind_of(0, false)));
+        return write_curve(i, false) && finished(i);
       case 6: {
         bool curved = false;
+        for (const element& e : m_elems) curved = curved || e.etype == 4 || e.interp == 2;
+        put_name(curved ? "MULTICURVE" : "MULTILINESTRING");
+        o += '(';
         while (i < m_elems.size()) {
-          if (!body.empty()) body += ", ";
-          std::string part;
-          curve_kind kind = curve_kind::straight;
-          if (!write_curve(i, false, part, kind)) return false;
-          if (kind != curve_kind::straight) {
-            curved = true;
-            body += curve_name(kind);
-            body += m_tag;
-            body += ' ';
-          }
-          body += part;
+          if (i > 0) o += ", ";
+          const curve_kind kind = kind_of(i, false);
+          if (kind != curve_kind::straight) put_name(curve_name(kind));
+          if (!write_curve(i, false)) return false;
         }
-        return put_tagged(curved ? "MULTICURVE" : "MULTILINESTRING", body, true);
+        o += ')';
+        return true;
       }
-      case 3: {
+      case 3:
         if (m_elems[0].etype == 1006) {
-          if (!write_solid_or_surface(i, body) || !finished(i)) return false;
-          return put_tagged("POLYHEDRALSURFACE", body);
+          put_name("POLYHEDRALSURFACE");
+          return write_solid_or_surface(i) && finished(i);
         }
-        bool curved = false;
-        if (!write_polygon(i, true, body, curved) || !finished(i)) return false;
-        return put_tagged(curved ? "CURVEPOLYGON" : "POLYGON", body);
-      }
+        put_name(polygon_curved(0, true) ? "CURVEPOLYGON" : "POLYGON");
+        return write_polygon(i, true) && finished(i);
       case 7: {
-        bool any_curved = false;
-        std::vector<std::pair<std::string, bool>> parts;
+        bool curved = false;
+        for (size_t k = 0; k < m_elems.size(); ++k)
+          curved = curved || (ring_kind(k) != curve_kind::straight && is_ring(m_elems[k].etype));
+        put_name(curved ? "MULTISURFACE" : "MULTIPOLYGON");
+        o += '(';
         while (i < m_elems.size()) {
-          std::string part;
-          bool curved = false;
-          if (!write_polygon(i, false, part, curved)) return false;
-          any_curved = any_curved || curved;
-          parts.emplace_back(std::move(part), curved);
+          if (i > 0) o += ", ";
+          if (curved && polygon_curved(i, false)) put_name("CURVEPOLYGON");
+          if (!write_polygon(i, false)) return false;
         }
-        for (const auto& [part, curved] : parts) {
-          if (!body.empty()) body += ", ";
-          if (curved) {
-            body += "CURVEPOLYGON";
-            body += m_tag;
-            body += ' ';
-          }
-          body += part;
-        }
-        return put_tagged(any_curved ? "MULTISURFACE" : "MULTIPOLYGON", body, true);
+        o += ')';
+        return true;
       }
       case 8:
         if (!is_solid(m_elems[0].etype)) return fail("a solid geometry holds no solid element");
-        if (!write_solid_or_surface(i, body) || !finished(i)) return false;
-        return put_tagged("POLYHEDRALSURFACE", body);
+        put_name("POLYHEDRALSURFACE");
+        return write_solid_or_surface(i) && finished(i);
       case 9:
+        put_name("GEOMETRYCOLLECTION");
+        o += '(';
         while (i < m_elems.size()) {
           if (!is_solid(m_elems[i].etype))
             return fail("a multi-solid holds an element other than a solid");
-          std::string part;
-          if (!write_solid_or_surface(i, part)) return false;
-          if (!body.empty()) body += ", ";
-          body += "POLYHEDRALSURFACE";
-          body += m_tag;
-          body += ' ';
-          body += part;
+          if (i > 0) o += ", ";
+          put_name("POLYHEDRALSURFACE");
+          if (!write_solid_or_surface(i)) return false;
         }
-        return put_tagged("GEOMETRYCOLLECTION", body, true);
+        o += ')';
+        return true;
       case 4:
+        put_name("GEOMETRYCOLLECTION");
+        o += '(';
         while (i < m_elems.size()) {
-          if (!body.empty()) body += ", ";
-          if (!write_member(i, body)) return false;
+          if (i > 0) o += ", ";
+          if (!write_member(i)) return false;
         }
-        return put_tagged("GEOMETRYCOLLECTION", body, true);
+        o += ')';
+        return true;
       default:
         return fail("SDO_GTYPE " + number_text(m_g.gtype) + " has no WKT form");
     }
@@ -358,19 +357,14 @@ class wkt_writer {
     return n.value.to_string();
   }
 
-  // The whole value: its name, dimension tag and body. `list` bodies are
-  // comma-separated members that still need their parentheses.
-  bool put_tagged(const char* name, const std::string& body, bool list = false) {
+  // A name with the value's dimension tag: "POINT Z ".
+  void put_name(const char* name) {
     m_out += name;
     m_out += m_tag;
     m_out += ' ';
-    if (list) m_out += '(';
-    m_out += body;
-    if (list) m_out += ')';
-    return true;
   }
 
-  const char* curve_name(curve_kind kind) const {
+  static const char* curve_name(curve_kind kind) {
     switch (kind) {
       case curve_kind::arc:
         return "CIRCULARSTRING";
@@ -393,7 +387,6 @@ class wkt_writer {
     m_tt = static_cast<int>(gt % 100);
     if (m_tt < 1 || m_tt > 9)
       return fail("SDO_GTYPE " + number_text(m_g.gtype) + " is not a known geometry type");
-    for (int k = 0; k < 4; ++k) m_order[k] = k;
     if (m_dim == 2 && l == 0) {
       m_tag = "";
     } else if (m_dim == 3 && l == 0) {
@@ -418,14 +411,16 @@ class wkt_writer {
     if (m_g.point_null) return fail("the geometry holds no coordinates");
     if (m_tt != 1) return fail("SDO_POINT is set but SDO_GTYPE is not a point");
     if (m_dim > 3) return fail("SDO_POINT cannot hold four dimensions");
-    std::string body;
+    put_name("POINT");
+    m_out += '(';
     for (int k = 0; k < m_dim; ++k) {
       const sdo_number& v = m_g.point[k];
       if (v.null) return fail("SDO_POINT has a NULL coordinate");
-      if (k > 0) body += ' ';
-      v.value.append_to(body);
+      if (k > 0) m_out += ' ';
+      v.value.append_to(m_out);
     }
-    return put_tagged("POINT", body, true);
+    m_out += ')';
+    return true;
   }
 
   bool decode_arrays() {
@@ -468,8 +463,37 @@ class wkt_writer {
   static bool is_legacy_ring(int64_t e) { return e == 3 || e == 5; }
   static bool is_ring(int64_t e) { return is_exterior(e) || is_interior(e) || is_legacy_ring(e); }
   static bool is_compound_ring(int64_t e) { return e == 1005 || e == 2005 || e == 5; }
-  static bool is_surface(int64_t e) { return e == 1006 || e == 2006; }
   static bool is_solid(int64_t e) { return e == 1007 || e == 1008; }
+
+  // How the line element i (ring: the ring element i) is written.
+  curve_kind kind_of(size_t i, bool ring) const {
+    const element& e = m_elems[i];
+    if (ring ? is_compound_ring(e.etype) : e.etype == 4) return curve_kind::compound;
+    if (e.interp == 2 || (ring && e.interp == 4)) return curve_kind::arc;
+    return curve_kind::straight;
+  }
+  curve_kind ring_kind(size_t i) const { return kind_of(i, true); }
+
+  // Elements a ring takes: itself and, for a compound ring, its sub-elements.
+  size_t ring_span(size_t i) const {
+    const element& e = m_elems[i];
+    if (!is_compound_ring(e.etype) || e.interp < 1) return 1;
+    return 1 +
+           static_cast<size_t>(std::min<int64_t>(e.interp, static_cast<int64_t>(m_elems.size())));
+  }
+
+  // Whether the polygon starting at element i has a curved ring.
+  bool polygon_curved(size_t i, bool single) const {
+    const int64_t first = m_elems[i].etype;
+    bool curved = false;
+    for (size_t k = i; k < m_elems.size(); k += ring_span(k)) {
+      const int64_t e = m_elems[k].etype;
+      if (k > i && !(is_interior(e) || (single && is_legacy_ring(first) && is_legacy_ring(e))))
+        break;
+      curved = curved || ring_kind(k) != curve_kind::straight;
+    }
+    return curved;
+  }
 
   // End (exclusive ordinate index) of the simple element i.
   size_t end_of(size_t i) const {
@@ -480,17 +504,17 @@ class wkt_writer {
     return end > begin ? (end - begin) / static_cast<size_t>(m_dim) : 0;
   }
 
-  void put_point(std::string& o, size_t at) const {
+  void put_point(size_t at) {
     for (int k = 0; k < m_dim; ++k) {
-      if (k > 0) o += ' ';
-      m_g.ordinates[at + static_cast<size_t>(m_order[k])].value.append_to(o);
+      if (k > 0) m_out += ' ';
+      m_g.ordinates[at + static_cast<size_t>(m_order[k])].value.append_to(m_out);
     }
   }
 
-  void put_points(std::string& o, size_t begin, size_t end) const {
+  void put_points(size_t begin, size_t end) {
     for (size_t at = begin; at < end; at += static_cast<size_t>(m_dim)) {
-      if (at != begin) o += ", ";
-      put_point(o, at);
+      if (at != begin) m_out += ", ";
+      put_point(at);
     }
   }
 
@@ -509,7 +533,7 @@ class wkt_writer {
 
   // Point elements: interpretation 1 is one point, n > 1 a cluster of n.
   // `multi` writes each point as "(x y)", as a MULTIPOINT lists them.
-  bool write_points(size_t& i, std::string& o, bool multi) {
+  bool write_points(size_t& i, bool multi) {
     const element& e = m_elems[i];
     if (e.etype != 1) return fail(where(i) + " is not a point");
     if (e.interp == 0) return fail(where(i) + " is an orientation, which WKT cannot hold");
@@ -519,68 +543,64 @@ class wkt_writer {
       return fail(where(i) + " announces " + std::to_string(e.interp) + " points but holds " +
                   std::to_string(count));
     for (size_t at = begin; at < end; at += static_cast<size_t>(m_dim)) {
-      if (!o.empty()) o += ", ";
-      if (multi) o += '(';
-      put_point(o, at);
-      if (multi) o += ')';
+      if (at != begin) m_out += ", ";
+      if (multi) m_out += '(';
+      put_point(at);
+      if (multi) m_out += ')';
     }
     m_point_count += count;
     ++i;
     return true;
   }
 
-  // A line string or a ring: `o` receives "(x y, ...)"; `kind` tells whether
-  // the caller must name it CIRCULARSTRING or COMPOUNDCURVE.
-  bool write_curve(size_t& i, bool ring, std::string& o, curve_kind& kind) {
+  // A line string or a ring as "(x y, ...)"; its name, if it needs one, is
+  // the caller's (kind_of).
+  bool write_curve(size_t& i, bool ring) {
     const element& e = m_elems[i];
     const bool compound = ring ? is_compound_ring(e.etype) : e.etype == 4;
-    if (compound) return write_compound(i, ring, o, kind);
+    if (compound) return write_compound(i, ring);
     if (ring ? !is_ring(e.etype) : e.etype != 2)
       return fail(where(i) + " is not a " + (ring ? "ring" : "line string"));
     const size_t begin = e.off, end = end_of(i);
     const size_t count = points_in(begin, end);
     const size_t step = static_cast<size_t>(m_dim);
-    kind = curve_kind::straight;
-    o += '(';
+    m_out += '(';
     if (!ring) {
       if (e.interp == 1) {
         if (count < 2) return fail(where(i) + " holds fewer than two points");
       } else if (e.interp == 2) {
         if (count < 3 || count % 2 == 0)
           return fail(where(i) + " holds " + std::to_string(count) + " points, not whole arcs");
-        kind = curve_kind::arc;
       } else {
         return fail(where(i) + " has an interpretation WKT cannot hold");
       }
-      put_points(o, begin, end);
+      put_points(begin, end);
     } else if (e.interp == 1 || e.interp == 2) {
       // Straight ring, or ring of circular arcs.
       const bool arc = e.interp == 2;
       if (arc ? (count < 3 || count % 2 == 0) : count < 4)
         return fail(where(i) + " holds " + std::to_string(count) + " points, too few for a ring");
       if (!same_point(begin, end - step)) return fail(where(i) + " is not closed");
-      if (arc) kind = curve_kind::arc;
-      put_points(o, begin, end);
+      put_points(begin, end);
     } else if (e.interp == 3) {
       // Optimized rectangle: two corners.
       if (count != 2 || m_dim != 2)
         return fail(where(i) + " is a rectangle without two 2D corners");
-      put_rectangle(o, begin, is_interior(e.etype));
+      put_rectangle(begin, is_interior(e.etype));
     } else if (e.interp == 4) {
       // Circle through three points.
       if (count != 3 || m_dim != 2) return fail(where(i) + " is a circle without three 2D points");
-      if (!put_circle(o, begin)) return fail(where(i) + " is a circle through points on one line");
-      kind = curve_kind::arc;
+      if (!put_circle(begin)) return fail(where(i) + " is a circle through points on one line");
     } else {
       return fail(where(i) + " has an interpretation WKT cannot hold");
     }
-    o += ')';
+    m_out += ')';
     ++i;
     return true;
   }
 
   // Compound line string (4) or ring (1005, 2005, 5) of n sub-elements.
-  bool write_compound(size_t& i, bool ring, std::string& o, curve_kind& kind) {
+  bool write_compound(size_t& i, bool ring) {
     const element& head = m_elems[i];
     const int64_t n = head.interp;
     if (n < 1 || static_cast<uint64_t>(n) >= m_elems.size() - i)
@@ -589,7 +609,7 @@ class wkt_writer {
       return fail(where(i) + " does not start with its first sub-element");
     const size_t last = i + static_cast<size_t>(n);
     const size_t step = static_cast<size_t>(m_dim);
-    o += '(';
+    m_out += '(';
     for (size_t k = i + 1; k <= last; ++k) {
       const element& sub = m_elems[k];
       if (sub.etype != 2 || (sub.interp != 1 && sub.interp != 2))
@@ -600,57 +620,44 @@ class wkt_writer {
       const size_t count = points_in(begin, end);
       if (end > m_g.ordinates.size() || count < 2 || (sub.interp == 2 && count % 2 == 0))
         return fail(where(k) + " holds " + std::to_string(count) + " points");
-      if (k > i + 1) o += ", ";
-      if (sub.interp == 2) {
-        o += "CIRCULARSTRING";
-        o += m_tag;
-        o += ' ';
-      }
-      o += '(';
-      put_points(o, begin, end);
-      o += ')';
+      if (k > i + 1) m_out += ", ";
+      if (sub.interp == 2) put_name("CIRCULARSTRING");
+      m_out += '(';
+      put_points(begin, end);
+      m_out += ')';
     }
-    o += ')';
+    m_out += ')';
     if (ring && !same_point(head.off, end_of(last) - step))
       return fail(where(i) + " is not closed");
-    kind = curve_kind::compound;
     i = last + 1;
     return true;
   }
 
   // One ring inside a polygon's ring list: straight rings bare, curved ones
   // named.
-  bool write_ring(size_t& i, std::string& o, bool& curved) {
-    std::string ring;
-    curve_kind kind = curve_kind::straight;
-    if (!write_curve(i, true, ring, kind)) return false;
-    if (kind != curve_kind::straight) {
-      curved = true;
-      o += curve_name(kind);
-      o += m_tag;
-      o += ' ';
-    }
-    o += ring;
-    return true;
+  bool write_ring(size_t& i) {
+    const curve_kind kind = ring_kind(i);
+    if (kind != curve_kind::straight) put_name(curve_name(kind));
+    return write_curve(i, true);
   }
 
-  // A polygon: its exterior ring and the interior rings that follow. `o`
-  // receives "(ring, ring)". Rings stored without orientation (3, 5) are
-  // exterior when first; after it, they are holes only in a single polygon.
-  bool write_polygon(size_t& i, bool single, std::string& o, bool& curved) {
+  // A polygon as "(ring, ring)": its exterior ring and the interior rings
+  // that follow. Rings stored without orientation (3, 5) are exterior when
+  // first; after it, they are holes only in a single polygon.
+  bool write_polygon(size_t& i, bool single) {
     const int64_t first = m_elems[i].etype;
     if (!is_exterior(first) && !is_legacy_ring(first))
       return fail(where(i) + " does not start a polygon");
-    o += '(';
-    if (!write_ring(i, o, curved)) return false;
+    m_out += '(';
+    if (!write_ring(i)) return false;
     while (i < m_elems.size()) {
       const int64_t e = m_elems[i].etype;
       const bool hole = is_interior(e) || (single && is_legacy_ring(first) && is_legacy_ring(e));
       if (!hole) break;
-      o += ", ";
-      if (!write_ring(i, o, curved)) return false;
+      m_out += ", ";
+      if (!write_ring(i)) return false;
     }
-    o += ')';
+    m_out += ')';
     // In a multi-polygon or a collection, a ring without orientation after
     // such a ring may be a hole or another polygon: nothing tells which.
     if (!single && is_legacy_ring(first) && i < m_elems.size() && is_legacy_ring(m_elems[i].etype))
@@ -658,16 +665,16 @@ class wkt_writer {
     return true;
   }
 
-  // The faces of a surface (1006) or a simple solid (1007): `o` receives
-  // "((face), (face), ...)" as POLYHEDRALSURFACE lists them.
-  bool write_solid_or_surface(size_t& i, std::string& o) {
+  // The faces of a surface (1006) or a simple solid (1007) as
+  // "((face), (face), ...)", as POLYHEDRALSURFACE lists them.
+  bool write_solid_or_surface(size_t& i) {
     const element& e = m_elems[i];
     if (e.etype == 1008) return fail(where(i) + " is a composite solid, which WKT cannot hold");
     if (e.etype == 1007) {
       if (e.interp == 3) {
         if (m_dim != 3 || points_in(e.off, end_of(i)) != 2)
           return fail(where(i) + " is a box without two 3D corners");
-        put_box(o, e.off);
+        put_box(e.off);
         ++i;
         return true;
       }
@@ -675,7 +682,7 @@ class wkt_writer {
           m_elems[i + 1].off != e.off)
         return fail(where(i) + " is a solid without its outer surface");
       ++i;
-      if (!write_solid_or_surface(i, o)) return false;
+      if (!write_solid_or_surface(i)) return false;
       if (i < m_elems.size() && m_elems[i].etype == 2006)
         return fail(where(i) + " is an inner surface of a solid, which WKT cannot hold");
       return true;
@@ -687,64 +694,56 @@ class wkt_writer {
     if (m_elems[i + 1].off != e.off) return fail(where(i) + " does not start with its first face");
     const size_t last = i + static_cast<size_t>(n);
     size_t k = i + 1;
-    o += '(';
+    m_out += '(';
     while (k <= last) {
-      if (!is_exterior(m_elems[k].etype) || m_elems[k].etype == 1005)
+      if (m_elems[k].etype != 1003)
         return fail(where(k) + " cannot be a face of a polyhedral surface");
-      if (k > i + 1) o += ", ";
-      o += '(';
-      bool curved = false;
-      if (!write_ring(k, o, curved)) return false;
-      while (k <= last && m_elems[k].etype == 2003) {
-        o += ", ";
-        if (!write_ring(k, o, curved)) return false;
-      }
-      if (curved) return fail(where(i) + " has a curved face, which WKT cannot hold");
-      o += ')';
+      if (k > i + 1) m_out += ", ";
+      m_out += '(';
+      do {
+        if (ring_kind(k) != curve_kind::straight)
+          return fail(where(k) + " is a curved face, which WKT cannot hold");
+        if (m_out.back() != '(') m_out += ", ";
+        if (!write_curve(k, true)) return false;
+      } while (k <= last && m_elems[k].etype == 2003);
+      m_out += ')';
     }
-    o += ')';
+    m_out += ')';
     i = last + 1;
     return true;
   }
 
   // A member of a collection (2004): named, with its dimension tag.
-  bool write_member(size_t& i, std::string& o) {
+  bool write_member(size_t& i) {
     const int64_t e = m_elems[i].etype;
-    std::string body;
     if (e == 1) {
       const bool cluster = m_elems[i].interp > 1;
-      if (!write_points(i, body, cluster)) return false;
-      return put_member(o, cluster ? "MULTIPOINT" : "POINT", "(" + body + ")");
+      put_name(cluster ? "MULTIPOINT" : "POINT");
+      m_out += '(';
+      if (!write_points(i, cluster)) return false;
+      m_out += ')';
+      return true;
     }
     if (e == 2 || e == 4) {
-      curve_kind kind = curve_kind::straight;
-      if (!write_curve(i, false, body, kind)) return false;
-      return put_member(o, curve_name(kind), body);
+      put_name(curve_name(kind_of(i, false)));
+      return write_curve(i, false);
     }
     if (is_exterior(e) || is_legacy_ring(e)) {
-      bool curved = false;
-      if (!write_polygon(i, false, body, curved)) return false;
-      return put_member(o, curved ? "CURVEPOLYGON" : "POLYGON", body);
+      put_name(polygon_curved(i, false) ? "CURVEPOLYGON" : "POLYGON");
+      return write_polygon(i, false);
     }
     if (e == 1006 || is_solid(e)) {
-      if (!write_solid_or_surface(i, body)) return false;
-      return put_member(o, "POLYHEDRALSURFACE", body);
+      put_name("POLYHEDRALSURFACE");
+      return write_solid_or_surface(i);
     }
     return fail(where(i) + " cannot be part of a collection");
-  }
-
-  bool put_member(std::string& o, const char* name, const std::string& body) {
-    o += name;
-    o += m_tag;
-    o += ' ';
-    o += body;
-    return true;
   }
 
   // An optimized rectangle as its closed ring of five corners, counter-
   // clockwise from the first corner for an exterior ring, clockwise for a
   // hole (Oracle's ring orientations).
-  void put_rectangle(std::string& o, size_t at, bool hole) {
+  void put_rectangle(size_t at, bool hole) {
+    std::string& o = m_out;
     const ole_decimal& x1 = m_g.ordinates[at].value;
     const ole_decimal& y1 = m_g.ordinates[at + 1].value;
     const ole_decimal& x2 = m_g.ordinates[at + 2].value;
@@ -766,7 +765,8 @@ class wkt_writer {
 
   // An optimized box (two corners) as the six faces of its polyhedral
   // surface, each counter-clockwise seen from outside.
-  void put_box(std::string& o, size_t at) {
+  void put_box(size_t at) {
+    std::string& o = m_out;
     std::string lo[3], hi[3];
     for (int k = 0; k < 3; ++k) {
       m_g.ordinates[at + static_cast<size_t>(k)].value.append_to(lo[k]);
@@ -802,7 +802,8 @@ class wkt_writer {
   // three points, a fourth on the arc from the third back to the first, and
   // the first again. Only that fourth point is computed (Oracle does not
   // store it); it is printed as the shortest decimal of its double.
-  bool put_circle(std::string& o, size_t at) {
+  bool put_circle(size_t at) {
+    std::string& o = m_out;
     double x[3], y[3];
     for (int k = 0; k < 3; ++k) {
       x[k] = m_g.ordinates[at + 2 * static_cast<size_t>(k)].value.to_double();
@@ -836,24 +837,24 @@ class wkt_writer {
       qx = ux - r * dx / len;
       qy = uy - r * dy / len;
     }
-    put_points(o, at, at + 6);
+    put_points(at, at + 6);
     o += ", ";
     append_double(o, x[0] + qx);
     o += ' ';
     append_double(o, y[0] + qy);
     o += ", ";
-    put_point(o, at);
+    put_point(at);
     return true;
   }
 
   const sdo_geometry& m_g;
+  std::vector<element>& m_elems;
   std::string& m_out;
   std::string& m_why;
   int m_dim = 2;
   int m_tt = 0;
   int m_order[4] = {0, 1, 2, 3};
   const char* m_tag = "";
-  std::vector<element> m_elems;
   size_t m_point_count = 0;
 };
 
@@ -862,7 +863,9 @@ class wkt_writer {
 sdo_geometry::wkt_result sdo_geometry::to_wkt(std::string& out, bool ewkt, std::string& why) const {
   if (all_null()) return wkt_result::null;
   const size_t start = out.size();
-  wkt_writer w(*this, out, why);
+  // The element list keeps its storage from one value to the next.
+  static thread_local std::vector<element> elems;
+  wkt_writer w(*this, elems, out, why);
   if (w.write(ewkt)) return wkt_result::text;
   out.resize(start);
   return wkt_result::error;
