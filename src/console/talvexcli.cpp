@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,8 @@ enum : int {
   OPT_SRC = 8,
   OPT_TAB_DEF = 9,
   OPT_TAB_FILE = 10,
-  OPT_EWKT = 11,
+  OPT_SAVE_PROFILE = 11,
+  OPT_EWKT = 12,
 };
 
 // Matched by prefix, first row wins.
@@ -48,6 +50,7 @@ const cmd_option talvex_options[] = {
     {OPT_SRC, "--src="},
     {OPT_TAB_DEF, "--tab_def"},
     {OPT_TAB_FILE, "--tab_file="},
+    {OPT_SAVE_PROFILE, "--save_profile="},
     {OPT_EWKT, "--ewkt"},
     {-1, ""},
 };
@@ -70,6 +73,9 @@ std::string usage_text() {
       "   --n_delim=...  delimiter symbol to use in the resultinig CSV file",
       "                  (0 - tab, 1 - semicolon, 2 - comma)",
       "   --profile=...  path to the file to load conversion settings from",
+      "   --save_profile=...",
+      "                  path to the file to store the conversion settings in;",
+      "                  nothing is converted then",
       "   --silent       disable program output",
       "   --src=...      Oracle dump file name",
       "   --tab_def      convert table definitions only",
@@ -146,6 +152,22 @@ void process_tab_file(const std::string& path) {
   converter.table_list_file = path;
 }
 
+// The --save_profile= path; none when the options are to be converted.
+std::optional<std::string> save_profile_path;
+
+// Stores the settings of the command line as a profile, exactly as the
+// converter writes one, when --save_profile= asked for it. True when it did
+// (nothing is converted then).
+bool save_profile_if_asked() {
+  if (!save_profile_path) return false;
+  talvex_convertor& converter = talvex_convertor::instance();
+  converter.store_profile(tk_u16(*save_profile_path));
+  log_message(3, "Settings are stored in profile '%s'", save_profile_path->c_str());
+  if (!converter.silent)
+    console_out("Settings are stored in profile '" + *save_profile_path + "'\n");
+  return true;
+}
+
 // False when the usage is to be shown.
 bool parse_cmd_line(int argc, char** argv) {
   log_message(2, "parse_cmd_line");
@@ -196,6 +218,9 @@ bool parse_cmd_line(int argc, char** argv) {
       case OPT_TAB_FILE:
         process_tab_file(value);
         break;
+      case OPT_SAVE_PROFILE:
+        save_profile_path = value;
+        break;
       case OPT_EWKT:
         converter.ewkt = true;
         break;
@@ -204,6 +229,9 @@ bool parse_cmd_line(int argc, char** argv) {
     }
   }
   if (!cmd.unrecognised().empty()) return false;
+  // A profile may leave the source or the destination to the command line
+  // of the run that loads it.
+  if (save_profile_path) return true;
   if (converter.dest_folder.empty()) report_and_exit("You should enter path to CSV folder");
   if (converter.source_file.empty()) report_and_exit("You should enter Oracle dump file name");
   if (!tk_is_file_exist1(tk_u8(converter.source_file), 0x4000))
@@ -222,8 +250,10 @@ int main(int argc, char** argv) {
     try {
       try {
         if (argc < 2 || !parse_cmd_line(argc, argv)) report_and_exit(usage_text());
-        converter.check_dest();
-        converter();
+        if (!save_profile_if_asked()) {
+          converter.check_dest();
+          converter();
+        }
       } catch (const tk_exception& e) {
         handler.handle(e, 1);
       } catch (const std::exception& e) {

@@ -164,6 +164,8 @@ void talvex_convertor::refuse_to_empty(const tk_string& dest) const {
   if (dest_path_within(tk_u8(source_file), dest)) refuse("it contains the source dump file");
   if (dest_path_within(log_file, dest)) refuse("it contains the log file");
   if (dest_path_within(table_list_file, dest)) refuse("it contains the table list file");
+  for (const tk_string& profile : profile_files)
+    if (dest_path_within(profile, dest)) refuse("it contains the settings profile");
 }
 
 void talvex_convertor::check_dest() {

@@ -3,6 +3,7 @@
 #include "converter/talvex_convertor.h"
 
 #include <exception>
+#include <string>
 
 #include "TK/tk_exc.h"
 #include "TK/tk_log.h"
@@ -46,9 +47,83 @@ void talvex_convertor::get_all_tables(std::vector<tk_wstring>& list) const {
   if (source_db) list = source_db->get_tables();
 }
 
+// ---- settings profiles -----------------------------------------------------------
+
+namespace {
+
+constexpr char16_t k_csv_settings[] = u"CSV settings";
+
+// The delimiter index in decimal (0 tab, 1 semicolon, 2 comma); blanks may
+// stand before it.
+bool parse_delimiter(const tk_wstring& v, uint32_t& index) {
+  size_t i = v.find_first_not_of(u' ');
+  if (i == tk_wstring::npos) return false;
+  uint32_t n = 0;
+  for (; i < v.size(); ++i) {
+    if (v[i] < u'0' || v[i] > u'9') return false;
+    n = n * 10 + static_cast<uint32_t>(v[i] - u'0');
+    if (n > 2) return false;
+  }
+  index = n;
+  return true;
+}
+
+const char* check_delimiter(const tk_wstring& v) {
+  uint32_t index = 0;
+  return parse_delimiter(v, index) ? nullptr : "Invalid CSV delimiter";
+}
+
+void apply_delimiter(talvex_convertor& c, const tk_wstring& v) {
+  parse_delimiter(v, c.delimiter_index);
+}
+
+// The keys of "CSV settings", in the order they are written.
+constexpr udb_profile_key<talvex_convertor> k_csv_keys[] = {
+    udb_flag_key<talvex_convertor, &talvex_convertor::include_field_names>(k_csv_settings,
+                                                                           u"Include field names"),
+    {k_csv_settings, u"CSV delimiter", check_delimiter, apply_delimiter,
+     [](const talvex_convertor& c) { return tk_u16(std::to_string(c.delimiter_index)); }},
+    // Spatial values with their SRID (--ewkt).
+    udb_flag_key<talvex_convertor, &talvex_convertor::ewkt>(k_csv_settings, u"Spatial as EWKT"),
+};
+
+}  // namespace
+
+std::vector<tk_wstring> talvex_convertor::profile_sections() const {
+  std::vector<tk_wstring> sections = udb_converter::profile_sections();
+  sections.push_back(k_csv_settings);
+  return sections;
+}
+
 bool talvex_convertor::load_profile(const tk_wstring& path) {
   if (log_enabled(2)) log_message(2, "talvex_convertor::load_profile(%s)", tk_u8(path).c_str());
-  throw tk_exception("Profiles are not supported yet", 1);
+  udb_profile profile;
+  profile.load(path);
+  load_profile(profile);
+  profile_files.push_back(profile.file_name());
+  return true;
+}
+
+bool talvex_convertor::load_profile(const udb_profile& profile) {
+  // Everything is checked before anything is applied, so that a profile
+  // with a fault leaves the settings as they were.
+  udb_converter::check_profile(profile);
+  udb_check_profile_keys<talvex_convertor>(profile, k_csv_keys);
+  udb_converter::load_profile(profile);
+  udb_apply_profile_keys<talvex_convertor>(*this, profile, k_csv_keys);
+  return true;
+}
+
+bool talvex_convertor::store_profile(const tk_wstring& path) const {
+  if (log_enabled(2)) log_message(2, "talvex_convertor::store_profile( %s )", tk_u8(path).c_str());
+  udb_profile profile;
+  store_profile(profile);
+  return profile.store(path);
+}
+
+void talvex_convertor::store_profile(udb_profile& profile) const {
+  udb_converter::store_profile(profile);
+  udb_store_profile_keys<talvex_convertor>(*this, profile, k_csv_keys);
 }
 
 void talvex_convertor::operator()() {

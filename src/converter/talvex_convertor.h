@@ -39,14 +39,26 @@ class talvex_convertor : public udb_converter {
   // (level 1) or tk_exception_ex when the folder cannot be used.
   void check_dest();
   void get_all_tables(std::vector<tk_wstring>& list) const;
-  // Settings profiles are not supported yet: raises tk_exception (level 1).
+
+  // Settings profiles (the file format is udb_profile's; this converter adds
+  // the section "CSV settings"). Loading checks the whole profile before it
+  // changes any setting: a file that cannot be read or holds anything this
+  // converter would not take raises tk_exception (level 1) naming the file
+  // and line. Non-empty values replace the current settings; the rest stay.
   bool load_profile(const tk_wstring& path);
+  bool load_profile(const udb_profile& profile);
+  // Writes the current settings as a profile; raises tk_exception when the
+  // file cannot be written or a setting cannot be held by the format.
+  bool store_profile(const tk_wstring& path) const;
+  void store_profile(udb_profile& profile) const;
+  std::vector<tk_wstring> profile_sections() const override;
 
   ora_dump_opener_t<talvex_convertor> opener;
   std::unique_ptr<udb_database> source_db;  // declared after the opener: released first
   bool include_field_names = true;
-  uint32_t delimiter_index = 1;  // 0 tab, 1 semicolon, 2 comma
-  tk_string table_list_file;     // the --tab_file= path, kept for check_dest
+  uint32_t delimiter_index = 1;          // 0 tab, 1 semicolon, 2 comma
+  tk_string table_list_file;             // the --tab_file= path, kept for check_dest
+  std::vector<tk_string> profile_files;  // profiles loaded, kept for check_dest
   // Spatial values as EWKT: "SRID=8307;POINT (...)" when the value has a SRID.
   bool ewkt = false;
 

@@ -64,6 +64,9 @@ const char* const usage =
     "   --n_delim=...  delimiter symbol to use in the resultinig CSV file\n"
     "                  (0 - tab, 1 - semicolon, 2 - comma)\n"
     "   --profile=...  path to the file to load conversion settings from\n"
+    "   --save_profile=...\n"
+    "                  path to the file to store the conversion settings in;\n"
+    "                  nothing is converted then\n"
     "   --silent       disable program output\n"
     "   --src=...      Oracle dump file name\n"
     "   --tab_def      convert table definitions only\n"
@@ -170,7 +173,8 @@ TEST_F(console, fatal_errors_go_to_stdout_after_error) {
     std::string out;
   };
   const fatal_case cases[] = {
-      {{"--profile=" + (dir / "p.tlvx")}, "Error:\nProfiles are not supported yet\n"},
+      {{"--profile=" + (dir / "p.tlvx")},
+       "Error:\nProfile does not exist. Please verify the correct path/name was given.\n"},
       {{"--logfile=" + dir.path(), "--dest=x", "--src=" + src},
        "Error:\nLogfile name specifies an existing path.\n"},
       {{"--logfile=" + (dir / "no/x.log")},
