@@ -7,6 +7,7 @@ packages=(
   build-essential g++ cmake make pkg-config
   libgtest-dev libgmock-dev googletest
   libxerces-c-dev libutfcpp-dev nlohmann-json3-dev
+  libgeos-dev
   clang-format
 )
 

@@ -41,6 +41,7 @@ enum : int {
   OPT_LIST = 13,
   OPT_COUNT = 14,
   OPT_TABLES = 15,
+  OPT_EWKT = 16,
 };
 
 // Options with a value match by prefix ("--dest=..."), flags only whole;
@@ -63,6 +64,7 @@ const cmd_option talvex_options[] = {
     {OPT_LIST, "--list"},
     {OPT_COUNT, "--count"},
     {OPT_TABLES, "--tables="},
+    {OPT_EWKT, "--ewkt"},
     {-1, ""},
 };
 
@@ -85,6 +87,7 @@ std::string usage_text() {
       "   --count        with --list: count the rows of tables whose count is not",
       "                  recorded in the dump or its cache (reads every row)",
       "   --dest=...     path to the folder where CSV files will be stored",
+      "   --ewkt         write spatial values with their SRID (SRID=n;WKT)",
       "   --help         display this help message and exit",
       "   --inc_fnames   include Oracle field names into CSV files",
       "   --list         print the tables, columns, keys, indexes and sequences of",
@@ -374,6 +377,9 @@ void parse_cmd_line(int argc, char** argv) {
         break;
       case OPT_TABLES:
         process_tables_option(value);
+        break;
+      case OPT_EWKT:
+        converter.ewkt = true;
         break;
       default:
         break;  // collected by the tokenizer

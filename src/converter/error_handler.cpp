@@ -38,13 +38,7 @@ void error_handler::handle(const tk_exception& e, int outside_loop) {
     std::fflush(stdout);
     throw error_exit{TALVEX_EXIT_FAILURE};
   }
-  tk_string message =
-      m_conversion_context.empty() ? e.text() : m_conversion_context + ": " + e.text();
-  log_message(3, "Error:\n%s", message.c_str());
-  // One console line per error; the log keeps the line feeds.
-  for (char& c : message)
-    if (c == '\n') c = ' ';
-  if (!silent) console_out("Error:\n" + message + "\n");
+  report(e);
   if (e.level() == 0) {
     log_message(1, "Got 0-level error");
     if (m_record_context)
@@ -56,4 +50,20 @@ void error_handler::handle(const tk_exception& e, int outside_loop) {
   log_message(1, "Got 1-level error");
   std::fflush(stdout);
   throw error_exit{TALVEX_EXIT_FAILURE};
+}
+
+void error_handler::handle_value(const tk_exception& e) {
+  log_message(2, "error_handler::handle_value");
+  report(e);
+  ++values_failed;
+}
+
+void error_handler::report(const tk_exception& e) {
+  tk_string message =
+      m_conversion_context.empty() ? e.text() : m_conversion_context + ": " + e.text();
+  log_message(3, "Error:\n%s", message.c_str());
+  // One console line per error; the log keeps the line feeds.
+  for (char& c : message)
+    if (c == '\n') c = ' ';
+  if (!silent) console_out("Error:\n" + message + "\n");
 }

@@ -49,13 +49,20 @@ class error_handler : public tk_singleton<error_handler> {
   // skipped or cut short).
   uint64_t records_skipped = 0;
   uint64_t tables_skipped = 0;
-  bool had_errors() const { return records_skipped != 0 || tables_skipped != 0; }
-  void reset_counts() { records_skipped = tables_skipped = 0; }
+  // A value that could not be written: its field was left empty and its row
+  // kept. Reported like a level-0 error and counted apart.
+  void handle_value(const tk_exception& e);
+  uint64_t values_failed = 0;
+  bool had_errors() const {
+    return records_skipped != 0 || tables_skipped != 0 || values_failed != 0;
+  }
+  void reset_counts() { records_skipped = tables_skipped = values_failed = 0; }
 
   tk_string m_conversion_context;
   bool silent = false;
 
  private:
+  void report(const tk_exception& e);
   bool m_record_context = false;
 };
 

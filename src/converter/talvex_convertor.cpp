@@ -107,6 +107,8 @@ constexpr udb_profile_key<talvex_convertor> k_csv_keys[] = {
                                                                            u"Include field names"),
     {k_csv_settings, u"CSV delimiter", check_delimiter, apply_delimiter,
      [](const talvex_convertor& c) { return tk_u16(std::to_string(c.delimiter_index)); }},
+    // Spatial values with their SRID (--ewkt).
+    udb_flag_key<talvex_convertor, &talvex_convertor::ewkt>(k_csv_settings, u"Spatial as EWKT"),
 };
 
 }  // namespace
@@ -166,6 +168,7 @@ void talvex_convertor::operator()() {
 
 void talvex_convertor::convert() {
   opener.reader.m_b_qualify_names = true;
+  opener.reader.m_b_ewkt = ewkt;
   table_count = 0;
   table_index = 0;
   current_table.clear();
@@ -348,6 +351,12 @@ void talvex_convertor::convert_records(udb_recordset& table, csv_file& csv,
       const udb_record* record = table.get_item1();
       if (record == nullptr) break;
       csv.append_record(*record);
+      // Values that could not be written left their fields empty; the row
+      // itself is written and each such value is reported.
+      for (const tk_exception& e : record->errors) {
+        handler.set_context(name, current_record + 1);
+        handler.handle_value(e);
+      }
     } catch (const tk_exception& e) {
       // A bad record is reported, skipped and counted; the table goes on.
       handler.set_context(name, current_record + 1);
@@ -381,6 +390,8 @@ void talvex_convertor::print_summary() {
                    " written, " + talvex_count(handler.records_skipped, "record", "records") +
                    " and " + talvex_count(handler.tables_skipped, "table", "tables") +
                    " skipped with errors";
+  if (handler.values_failed != 0)
+    line += ", " + talvex_count(handler.values_failed, "value", "values") + " left empty";
   if (m_totals.tables_not_found != 0)
     line += ", " + talvex_count(m_totals.tables_not_found, "listed table", "listed tables") +
             " not found";

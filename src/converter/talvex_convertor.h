@@ -80,6 +80,8 @@ class talvex_convertor : public udb_converter {
   uint32_t delimiter_index = 1;          // 0 tab, 1 semicolon, 2 comma
   tk_string table_list_file;             // the --tab_file= path, kept for check_dest
   std::vector<tk_string> profile_files;  // profiles loaded, kept for check_dest
+  // Spatial values as EWKT: "SRID=8307;POINT (...)" when the value has a SRID.
+  bool ewkt = false;
 
  private:
   void convert();

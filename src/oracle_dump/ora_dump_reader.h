@@ -50,6 +50,8 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
   // usable one, and write it when the database is destroyed. The cache is
   // used only together with qualified names, the converter's naming.
   bool m_b_use_cache = true;
+  // Tables opened from now on write spatial values as EWKT (with the SRID).
+  bool m_b_ewkt = false;
 
  private:
   std::unique_ptr<ora_dump_file> open_classic(const tk_wstring& path,

@@ -30,6 +30,8 @@ bool ora_dump_table::init(std::shared_ptr<ora_dump_stream> stream, const table_p
   m_token_handler = std::move(decoder);
   m_record_counter = pos.record_count > 0 ? static_cast<uint64_t>(pos.record_count) : 0;
   m_token_handler->reset();
+  if (const ora_dump_reader* reader = ora_dump_reader::get())
+    m_token_handler->m_b_ewkt = reader->m_b_ewkt;
   const int64_t saved = m_stream->tell();
   const bool ok = tk_starts_with_no_case(version, "EXPORT:") ? init_classic(pos) : init_pump(pos);
   m_stream->seek(saved);

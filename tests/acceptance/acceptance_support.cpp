@@ -74,6 +74,13 @@ std::map<std::string, ora_dump_manifest_entry> ora_dump_manifest_parse(std::stri
       std::string item;
       while (std::getline(items, item, ',')) {
         item = trim(item);
+        // "NAME n (geometry: COLUMN)": the spatial dumps name their column.
+        std::string geometry;
+        if (const size_t open = item.find(" (geometry: "); open != std::string::npos) {
+          const size_t close = item.find(')', open);
+          geometry = trim(std::string_view(item).substr(open + 12, close - open - 12));
+          item = trim(std::string_view(item).substr(0, open));
+        }
         const size_t space = item.rfind(' ');
         if (space == std::string::npos) continue;
         ora_dump_manifest_table table;
@@ -84,6 +91,7 @@ std::map<std::string, ora_dump_manifest_entry> ora_dump_manifest_parse(std::stri
           count.erase(0, 1);
         }
         table.rows = std::strtol(count.c_str(), nullptr, 10);
+        table.geometry = geometry;
         entry.tables.push_back(table);
       }
     }

@@ -62,6 +62,7 @@ const char* const usage =
     "   --count        with --list: count the rows of tables whose count is not\n"
     "                  recorded in the dump or its cache (reads every row)\n"
     "   --dest=...     path to the folder where CSV files will be stored\n"
+    "   --ewkt         write spatial values with their SRID (SRID=n;WKT)\n"
     "   --help         display this help message and exit\n"
     "   --inc_fnames   include Oracle field names into CSV files\n"
     "   --list         print the tables, columns, keys, indexes and sequences of\n"

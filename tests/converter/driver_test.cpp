@@ -200,6 +200,26 @@ TEST_F(driver, a_bad_record_is_reported_skipped_and_counted) {
   EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\nr2\r\nr3\r\nr4\r\nr5\r\nr6\r\nr8\r\nr9\r\n");
 }
 
+// A value that cannot be written (a geometry WKT cannot hold) leaves its
+// field empty; the row is still written and the value reported by table,
+// record and column.
+TEST_F(driver, a_value_error_is_reported_and_its_row_kept) {
+  fake_table t = emp_table(3);
+  t.value_errors[2] = "Column ENAME: SDO_GEOMETRY value cannot be written as WKT (x)";
+  use({t});
+  run();
+  EXPECT_EQ(conv.exit_status(), 1);  // a value was lost: not a complete run
+  EXPECT_EQ(out.substr(0, out.find("Summary")),
+            "Converting Oracle dump file (1 tables)\n"
+            "Converting table EMPError:\nEMP, record #2: Column ENAME: SDO_GEOMETRY value cannot "
+            "be written as WKT (x)\n (3 records)\n");
+  EXPECT_NE(
+      out.find("3 rows written, 0 records and 0 tables skipped with errors, 1 value left empty"),
+      std::string::npos)
+      << out;
+  EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\n\r\nr3\r\n");
+}
+
 TEST_F(driver, a_fatal_record_error_ends_the_run_with_complete_lines) {
   fake_table t = emp_table(5000);
   t.failing_rows[4000] = 1;

@@ -18,6 +18,9 @@ struct fake_table {
   std::map<size_t, int> failing_rows;  // 1-based row -> error level raised by get_item1
   int open_error = -1;                 // level raised by get_table, -1 for none
   std::function<void()> before_first_row = nullptr;  // called when row 1 is read
+  // 1-based row -> text of a value error: the row's first value is then
+  // empty and the record carries the error.
+  std::map<size_t, std::string> value_errors = {};
 };
 
 class fake_recordset : public udb_recordset {
@@ -44,6 +47,12 @@ class fake_recordset : public udb_recordset {
         m_record[i].set_text(row[i]);
       else
         m_record[i].clear();
+    }
+    m_record.errors.clear();
+    auto value_error = m_table.value_errors.find(m_pos + 1);
+    if (value_error != m_table.value_errors.end()) {
+      m_record[0].clear();
+      m_record.errors.emplace_back(value_error->second, 0);
     }
     return &m_record;
   }

@@ -49,6 +49,7 @@ TEST_F(profile, stores_the_layout_the_wizard_reads) {
             "[CSV settings]\r\n"
             "Include field names=1\r\n"
             "CSV delimiter=1\r\n"
+            "Spatial as EWKT=0\r\n"
             "\r\n"
             "[Generic settings]\r\n"
             "src=C:\\data\\x.dmp\r\n"
@@ -73,6 +74,7 @@ TEST_F(profile, every_setting_survives_store_and_load) {
   conv.existing_folder_mode = 2;
   conv.delimiter_index = 0;
   conv.include_field_names = false;
+  conv.ewkt = true;
   conv.definitions_only = true;
   conv.skip_indexes = true;
   conv.table_list = {u"사원", u"员工", u"עובדים", u"A[1]", u"EMP", u"EMP"};
@@ -89,6 +91,7 @@ TEST_F(profile, every_setting_survives_store_and_load) {
   EXPECT_EQ(fresh.existing_folder_mode, 2);
   EXPECT_EQ(fresh.delimiter_index, 0u);
   EXPECT_FALSE(fresh.include_field_names);
+  EXPECT_TRUE(fresh.ewkt);
   EXPECT_TRUE(fresh.definitions_only);
   EXPECT_TRUE(fresh.skip_indexes);
   EXPECT_EQ(fresh.table_list, conv.table_list);  // replaced, not added to
