@@ -14,6 +14,7 @@
 #include "console/cmd_line.h"
 #include "converter/error_handler.h"
 #include "converter/talvex_convertor.h"
+#include "oracle_dump/ora_dump_set.h"
 
 // The program's build target names this file only; the tokenizer is
 // compiled into it here.
@@ -32,14 +33,24 @@ enum : int {
   OPT_SRC = 8,
   OPT_TAB_DEF = 9,
   OPT_TAB_FILE = 10,
+  OPT_PARTIAL = 11,
 };
 
 // Matched by prefix, first row wins.
 const cmd_option talvex_options[] = {
-    {OPT_DEST, "--dest="},       {OPT_HELP, "--help"},          {OPT_INC_FNAMES, "--inc_fnames"},
-    {OPT_LOGFILE, "--logfile="}, {OPT_MODE, "--mode="},         {OPT_N_DELIM, "--n_delim="},
-    {OPT_PROFILE, "--profile="}, {OPT_SILENT, "--silent"},      {OPT_SRC, "--src="},
-    {OPT_TAB_DEF, "--tab_def"},  {OPT_TAB_FILE, "--tab_file="}, {-1, ""},
+    {OPT_DEST, "--dest="},
+    {OPT_HELP, "--help"},
+    {OPT_INC_FNAMES, "--inc_fnames"},
+    {OPT_LOGFILE, "--logfile="},
+    {OPT_MODE, "--mode="},
+    {OPT_N_DELIM, "--n_delim="},
+    {OPT_PROFILE, "--profile="},
+    {OPT_SILENT, "--silent"},
+    {OPT_SRC, "--src="},
+    {OPT_TAB_DEF, "--tab_def"},
+    {OPT_TAB_FILE, "--tab_file="},
+    {OPT_PARTIAL, "--partial"},
+    {-1, ""},
 };
 
 constexpr int talvex_version_major = 8;
@@ -58,9 +69,12 @@ std::string usage_text() {
       "                  files only, 2 - skip existing files)",
       "   --n_delim=...  delimiter symbol to use in the resultinig CSV file",
       "                  (0 - tab, 1 - semicolon, 2 - comma)",
+      "   --partial      convert a multifile dump whose other files are not all present",
       "   --profile=...  path to the file to load conversion settings from",
       "   --silent       disable program output",
       "   --src=...      Oracle dump file name",
+      "                  (the first file of a multifile dump; name further files with",
+      "                  more --src= options or as one name with %U, e.g. exp%U.dmp)",
       "   --tab_def      convert table definitions only",
       "   --tab_file=... file containing the list of tables to convert",
       "                  (one table name per line)",
@@ -135,12 +149,32 @@ void process_tab_file(const std::string& path) {
   converter.table_list_file = path;
 }
 
+// A dump file name: an existing file, or a name with %U or %L that stands
+// for at least one (the files of a multifile dump).
+bool source_exists(const tk_wstring& name) {
+  const tk_string path = tk_u8(name);
+  if (ora_dump_is_pattern(path)) return !ora_dump_expand_pattern(path).empty();
+  return tk_is_file_exist1(path, 0x4000);
+}
+
+// The first --src= names the dump; every further one another file of it.
+void add_source(talvex_convertor& converter, const char* value, bool& seen) {
+  if (!seen) {
+    converter.source_file = tk_u16(value);
+    converter.source_parts.clear();
+    seen = true;
+  } else {
+    converter.source_parts.push_back(tk_u16(value));
+  }
+}
+
 // False when the usage is to be shown.
 bool parse_cmd_line(int argc, char** argv) {
   log_message(2, "parse_cmd_line");
   for (int i = 0; i < argc; ++i) log_message(1, "parameter #%d: %s", i, argv[i]);
   talvex_convertor& converter = talvex_convertor::instance();
   ansi_cmd_line cmd(argc, argv, talvex_options);
+  bool src_seen = false;
   for (; cmd.has_more(); cmd.next()) {
     const char* value = cmd.value();
     long long index = 0;
@@ -177,7 +211,10 @@ bool parse_cmd_line(int argc, char** argv) {
         error_handler::instance().silent = true;
         break;
       case OPT_SRC:
-        converter.source_file = tk_u16(value);
+        add_source(converter, value, src_seen);
+        break;
+      case OPT_PARTIAL:
+        converter.allow_partial = true;
         break;
       case OPT_TAB_DEF:
         converter.definitions_only = true;
@@ -192,8 +229,12 @@ bool parse_cmd_line(int argc, char** argv) {
   if (!cmd.unrecognised().empty()) return false;
   if (converter.dest_folder.empty()) report_and_exit("You should enter path to CSV folder");
   if (converter.source_file.empty()) report_and_exit("You should enter Oracle dump file name");
-  if (!tk_is_file_exist1(tk_u8(converter.source_file), 0x4000))
+  if (!source_exists(converter.source_file))
     report_and_exit("Source file does not exist.\nPlease verify the correct file name was given.");
+  for (const tk_wstring& part : converter.source_parts)
+    if (!source_exists(part))
+      report_and_exit("Source file '" + tk_u8(part) +
+                      "' does not exist.\nPlease verify the correct file name was given.");
   return true;
 }
 

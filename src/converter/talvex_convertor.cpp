@@ -87,6 +87,7 @@ void talvex_convertor::convert() {
           "This is the first part of multifile dump. The program extracts data stored in this file "
           "only, other parts of the dump will not be processed. See 'Troubleshooting' article of "
           "the product documentation for solution.\n");
+    report_missing_parts();
   }
 
   csv_engine engine(dest_folder, tk_wstring());
@@ -110,6 +111,18 @@ void talvex_convertor::convert() {
   error_handler::instance().clear_context();
   table_index = 0;
   table_count = 0;
+}
+
+// A dump converted without some of its files (--partial): every missing
+// file is an error of the run, so the run does not pass for complete.
+void talvex_convertor::report_missing_parts() {
+  error_handler& handler = error_handler::instance();
+  handler.clear_context();
+  for (const tk_string& part : opener.reader.m_missing_parts)
+    handler.handle(
+        tk_exception(
+            "The multifile dump's " + part + " is missing: the data it holds is not converted", 0),
+        1);
 }
 
 void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,

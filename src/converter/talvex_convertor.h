@@ -47,12 +47,18 @@ class talvex_convertor : public udb_converter {
   bool include_field_names = true;
   uint32_t delimiter_index = 1;  // 0 tab, 1 semicolon, 2 comma
   tk_string table_list_file;     // the --tab_file= path, kept for check_dest
+  // Further files of a dump written as several files (source_file is the
+  // first), and whether a dump of which files are missing is converted
+  // without them.
+  std::vector<tk_wstring> source_parts;
+  bool allow_partial = false;
 
  private:
   void convert();
   void convert_table(const tk_wstring& name, csv_engine& engine, csv_validator& validator);
   void convert_records(udb_recordset& table, csv_file& csv, const tk_wstring& name);
   void refuse_to_empty(const tk_string& dest) const;
+  void report_missing_parts();
 
   static inline talvex_convertor* s_instance = nullptr;
 };
