@@ -391,7 +391,7 @@ bool ora_dump_set::add_if_part(const tk_string& path) {
   }
   for (const ora_dump_set_part& p : m_parts)
     if (p.header.number == part.header.number) return false;
-  log_message(3, "Part %d of the dump: '%s'\r\n", part.header.number, path.c_str());
+  log_message(1, "Part %d of the dump: '%s'", part.header.number, path.c_str());
   m_parts.push_back(part);
   std::sort(m_parts.begin(), m_parts.end(),
             [](const ora_dump_set_part& a, const ora_dump_set_part& b) {
@@ -458,7 +458,13 @@ std::vector<tk_string> ora_dump_set::missing() const {
   std::vector<tk_string> out;
   for (const auto& [number, recorded] : m_missing) {
     tk_string name = recorded.empty() ? expected_name(number) : recorded;
-    out.push_back("part " + std::to_string(number) + (name.empty() ? "" : " '" + name + "'"));
+    tk_string text = "part " + std::to_string(number);
+    if (!name.empty()) {
+      text += " '" + name + "'";
+      // A file of that name that is no part of this dump: say so.
+      if (is_regular(m_dir + name)) text += " (the file of that name belongs to another export)";
+    }
+    out.push_back(text);
   }
   if (m_more_after && !out.empty()) out.back() += " (and possibly further parts)";
   return out;
