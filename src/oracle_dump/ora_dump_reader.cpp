@@ -96,7 +96,12 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open(const std::vector<tk_wstrin
     // The master table lists every file of the job: a first file whose
     // other files hold only table data says so there alone.
     ora_dump_set set;
-    set.resolve(files);
+    try {
+      set.resolve(files);
+    } catch (const tk_exception& e) {
+      log_message(1, "No list of files: %s", e.what());  // a damaged header
+      return db;
+    }
     check_master_files(*db, set);
     if (!set.is_multi()) return db;
     log_message(3, "The master table lists %d more files of this dump\r\n",
