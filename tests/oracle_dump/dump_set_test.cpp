@@ -421,3 +421,22 @@ TEST(DumpSetNames, PatternsMatchNumberedFiles) {
   EXPECT_TRUE(ora_dump_is_pattern("a/b%u.dmp"));
   EXPECT_FALSE(ora_dump_is_pattern("a%Ub/c.dmp"));
 }
+
+// A Data Pump header whose part number reads above 1 names a later file of
+// a set only when the rest of it is a header: one without a block size is
+// damaged (a file mangled by a text conversion, say) and reported so.
+TEST(DumpSetNames, ADamagedHeaderIsNoLaterPart) {
+  for (const uint32_t block : {4096u, 0u, 3000u}) {
+    pump_dump_writer w(873, 5, 1);
+    w.set_part(27631);
+    w.set_job("\xEF\xBF\xBD", "\"X\".\"Y\"", block);
+    w.add_stream_table("S", "T", {{"ID", 2, 22, 0, 0}}, pump_fx_record({pump_fx_null()}));
+    test_dir dir;
+    test_write_file(dir / "d.dmp", w.bytes());
+    ora_dump_reader reader;
+    const std::string text = message_of(reader, {dir / "d.dmp"});
+    const char* const expected =
+        block == 4096 ? "non-leading part" : "The program cannot read Oracle dump file";
+    EXPECT_NE(text.find(expected), std::string::npos) << block << ": " << text;
+  }
+}
