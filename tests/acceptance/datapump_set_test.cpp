@@ -198,3 +198,17 @@ TEST(datapump_set, the_first_file_alone_says_it_is_part_of_a_set) {
       << partial.result.err;
   EXPECT_EQ(partial.csv_files(), std::vector<std::string>{"impdp_stats"});
 }
+
+// A Data Pump file mangled by a text conversion: its header's part number
+// reads 27631, but it is no later file of a set, it is damaged.
+TEST(datapump_set, a_damaged_header_is_not_taken_for_a_later_file) {
+  const std::string dump = corpus_dumps_dir() + "/damaged/zhaoyutiandc__rds__test__cd36dbe1.dmp";
+  if (!tk_test_exists(dump)) GTEST_SKIP() << "corpus dump not found";
+  talvex_test_conversion c;
+  talvex_test_convert(c, dump);
+  ASSERT_TRUE(c.result.started);
+  EXPECT_EQ(c.result.exit_code, 255);
+  EXPECT_NE(c.result.out.find("cannot read Oracle dump file"), std::string::npos) << c.result.out;
+  EXPECT_EQ(c.result.out.find("non-leading"), std::string::npos) << c.result.out;
+  EXPECT_TRUE(c.csv_files().empty());
+}
