@@ -140,8 +140,8 @@ TEST(ClassicSet, PartsCutAnywhereReadLikeOneFile) {
       {{cell::number("1"), cell::text("first"), cell::lob(ora_dump_fx_utf16be("short body")),
         cell::lob("\x01\x02\x03"), cell::date(2020, 1, 2)}},
       {{cell::number("2"), cell::text("second"),
-        cell::lob_chunked(ora_dump_fx_utf16be(std::string(120, 'x') + "end"), 64),
-        cell::lob_chunked(std::string(150, '\x07'), 64), cell::date(2021, 3, 4)}},
+        cell::lob_chunked(ora_dump_fx_utf16be(std::string(40, 'x') + "end"), 24),
+        cell::lob_chunked(std::string(60, '\x07'), 16), cell::date(2021, 3, 4)}},
       {{cell::number("3"), cell::null(), cell::null(), cell::null(), cell::null()}},
   };
   ora_dump_fx_table u;
@@ -161,7 +161,7 @@ TEST(ClassicSet, PartsCutAnywhereReadLikeOneFile) {
     expected = read_all(*db);
   }
   ASSERT_EQ(expected.at("DOCS").size(), 4u) << "the columns and three rows";
-  ASSERT_EQ(expected.at("DOCS")[2][2], std::string(120, 'x') + "end");
+  ASSERT_EQ(expected.at("DOCS")[2][2], std::string(40, 'x') + "end");
 
   // The cut walks over every byte of the rows and LOB values, and over the
   // statements around them.
