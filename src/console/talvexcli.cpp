@@ -18,6 +18,7 @@
 #include "converter/error_handler.h"
 #include "converter/talvex_catalogue.h"
 #include "converter/talvex_convertor.h"
+#include "oracle_dump/ora_dump_set.h"
 
 // The program's build target names this file only; the tokenizer is
 // compiled into it here.
@@ -42,6 +43,7 @@ enum : int {
   OPT_COUNT = 14,
   OPT_TABLES = 15,
   OPT_EWKT = 16,
+  OPT_PARTIAL = 17,
 };
 
 // Options with a value match by prefix ("--dest=..."), flags only whole;
@@ -65,6 +67,7 @@ const cmd_option talvex_options[] = {
     {OPT_COUNT, "--count"},
     {OPT_TABLES, "--tables="},
     {OPT_EWKT, "--ewkt"},
+    {OPT_PARTIAL, "--partial"},
     {-1, ""},
 };
 
@@ -98,12 +101,15 @@ std::string usage_text() {
       "                  files only, 2 - skip existing files)",
       "   --n_delim=...  delimiter symbol to use in the resulting CSV file",
       "                  (0 - tab, 1 - semicolon, 2 - comma)",
+      "   --partial      convert a multifile dump whose other files are not all present",
       "   --profile=...  path to the file to load conversion settings from",
       "   --save_profile=...",
       "                  path to the file to store the conversion settings in;",
       "                  nothing is converted then",
       "   --silent       disable program output",
       "   --src=...      Oracle dump file name",
+      "                  (the first file of a multifile dump; name further files with",
+      "                  more --src= options or as one name with %U, e.g. exp%U.dmp)",
       "   --tab_def      convert table definitions only",
       "   --tab_file=... file containing the list of tables to convert",
       "                  (one table name per line)",
@@ -310,6 +316,25 @@ bool save_profile_if_asked() {
   return true;
 }
 
+// A dump file name: an existing file, or a name with %U or %L that stands
+// for at least one (the files of a multifile dump).
+bool source_exists(const tk_wstring& name) {
+  const tk_string path = tk_u8(name);
+  if (ora_dump_is_pattern(path)) return !ora_dump_expand_pattern(path).empty();
+  return tk_is_file_exist1(path, 0x4000);
+}
+
+// The first --src= names the dump; every further one another file of it.
+void add_source(talvex_convertor& converter, const char* value, bool& seen) {
+  if (!seen) {
+    converter.source_file = tk_u16(value);
+    converter.source_parts.clear();
+    seen = true;
+  } else {
+    converter.source_parts.push_back(tk_u16(value));
+  }
+}
+
 // Ends the process for --help, --version and arguments that are no option;
 // returns when the conversion may run.
 void parse_cmd_line(int argc, char** argv) {
@@ -319,6 +344,7 @@ void parse_cmd_line(int argc, char** argv) {
   const std::vector<std::string> inputs = input_files(argc, argv);
   for (const std::string& input : inputs) tk_logger::instance().protect(input);
   ansi_cmd_line cmd(argc, argv, talvex_options);
+  bool src_seen = false;
   for (; cmd.has_more(); cmd.next()) {
     const char* value = cmd.value();
     long long index = 0;
@@ -358,7 +384,10 @@ void parse_cmd_line(int argc, char** argv) {
         error_handler::instance().silent = true;
         break;
       case OPT_SRC:
-        converter.source_file = tk_u16(value);
+        add_source(converter, value, src_seen);
+        break;
+      case OPT_PARTIAL:
+        converter.allow_partial = true;
         break;
       case OPT_TAB_DEF:
         converter.definitions_only = true;
@@ -394,14 +423,21 @@ void parse_cmd_line(int argc, char** argv) {
     report_and_exit("You should enter path to CSV folder");
   if (converter.source_file.empty()) report_and_exit("You should enter Oracle dump file name");
   const std::string source = tk_u8(converter.source_file);
-  if (!tk_is_file_exist1(source, 0x4000))
+  if (!source_exists(converter.source_file))
     report_and_exit(tk_format(
         "Source file '%s' does not exist.\nPlease verify the correct file name was given.",
         source.c_str()));
+  std::vector<tk_string> inputs_to_keep = {source, converter.table_list_file};
+  for (const tk_wstring& part : converter.source_parts) {
+    const tk_string path = tk_u8(part);
+    if (!source_exists(part))
+      report_and_exit("Source file '" + path +
+                      "' does not exist.\nPlease verify the correct file name was given.");
+    inputs_to_keep.push_back(path);
+  }
   // Settings that came from elsewhere than the command line: the same rule.
-  refuse_log_on_input(converter.log_file, {source, converter.table_list_file});
-  tk_logger::instance().protect(source);
-  tk_logger::instance().protect(converter.table_list_file);
+  refuse_log_on_input(converter.log_file, inputs_to_keep);
+  for (const tk_string& input : inputs_to_keep) tk_logger::instance().protect(input);
 }
 
 }  // namespace

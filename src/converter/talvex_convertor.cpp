@@ -187,9 +187,11 @@ void talvex_convertor::convert() {
     if (!source_db) throw tk_exception("The dump file could not be opened", 1);
     if (opener.reader.m_b_first_part)
       console_err(
-          "Warning: this is the first part of a multi-file dump. Only the data stored in this file "
-          "is converted; rows in the other parts are not. To convert everything, import all parts "
-          "into an Oracle database and export it again into one file.\n");
+          "Warning: this is the first part of a multi-file dump, and its other files are not "
+          "here. Only the data stored in this file is converted; rows in the other parts are not. "
+          "To convert everything, put the other files beside it or name them with more --src= "
+          "options.\n");
+    report_missing_parts();
   }
 
   // The dump is open and recognised, the tables to convert are known: only
@@ -253,6 +255,18 @@ std::vector<tk_wstring> talvex_convertor::resolve_jobs() {
                        1);
   }
   return jobs;
+}
+
+// A dump converted without some of its files (--partial): every missing
+// file is an error of the run, so the run does not pass for complete.
+void talvex_convertor::report_missing_parts() {
+  error_handler& handler = error_handler::instance();
+  handler.clear_context();
+  for (const tk_string& part : opener.reader.m_missing_parts)
+    handler.handle(
+        tk_exception(
+            "The multifile dump's " + part + " is missing: the data it holds is not converted", 0),
+        1);
 }
 
 void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,

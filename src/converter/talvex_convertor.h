@@ -82,6 +82,11 @@ class talvex_convertor : public udb_converter {
   std::vector<tk_string> profile_files;  // profiles loaded, kept for check_dest
   // Spatial values as EWKT: "SRID=8307;POINT (...)" when the value has a SRID.
   bool ewkt = false;
+  // Further files of a dump written as several files (source_file is the
+  // first), and whether a dump of which files are missing is converted
+  // without them.
+  std::vector<tk_wstring> source_parts;
+  bool allow_partial = false;
 
  private:
   void convert();
@@ -92,6 +97,7 @@ class talvex_convertor : public udb_converter {
   void keep_partial_table(csv_file* csv) noexcept;
   void print_summary();
   void refuse_to_empty(const tk_string& dest) const;
+  void report_missing_parts();
 
   run_totals m_totals;
   bool m_empty_dest = false;  // check_dest found a folder for mode 0 to empty

@@ -594,30 +594,31 @@ std::string end_tag(int kind) {
 bool ora_pump_collect_xml(const ora_dump_stream& s, int64_t start, int kind,
                           std::vector<uint8_t>& payload, int64_t& end) {
   payload.clear();
-  const uint8_t* d = s.data();
-  const size_t size = static_cast<size_t>(s.size());
-  if (start < 0 || static_cast<size_t>(start) + 4 > size) return false;
+  const int64_t size = s.size();
+  if (start < 0 || start + 4 > size) return false;
   const std::string tag = end_tag(kind);
-  size_t q = static_cast<size_t>(start);
+  int64_t q = start;
+  uint8_t h[5];
+  if (s.read_at(q, h, 4) < 4) return false;
 
-  if (d[q] != 0x01 || d[q + 1] != 0xFE) {
+  if (h[0] != 0x01 || h[1] != 0xFE) {
     // Plain text after the header: it runs to the closing tag.
     q += 4;
-    const void* hit = ::memmem(d + q, size - q, tag.data(), tag.size());
-    if (hit == nullptr) return false;
-    const size_t e = static_cast<size_t>(static_cast<const uint8_t*>(hit) - d) + tag.size();
-    payload.assign(d + q, d + e);
-    end = static_cast<int64_t>(e);
+    const int64_t hit = s.find(tag.data(), tag.size(), q, size);
+    if (hit < 0) return false;
+    const int64_t e = hit + static_cast<int64_t>(tag.size());
+    if (!s.copy(q, static_cast<size_t>(e - q), payload)) return false;
+    end = e;
     return true;
   }
 
   // LOB pieces: each header carries the length of its piece.
-  size_t n = (static_cast<size_t>(d[q + 2]) << 8) | d[q + 3];
+  size_t n = (static_cast<size_t>(h[2]) << 8) | h[3];
   q += 4;
   for (;;) {
-    if (n > size - q) return false;  // truncated piece
+    if (static_cast<int64_t>(n) > size - q) return false;  // truncated piece
     const size_t piece_start = payload.size();
-    payload.insert(payload.end(), d + q, d + q + n);
+    if (!s.copy(q, n, payload)) return false;
     // The closing tag may straddle two pieces: search from tag.size() back.
     const size_t from = piece_start >= tag.size() ? piece_start - tag.size() + 1 : 0;
     const void* hit =
@@ -625,19 +626,19 @@ bool ora_pump_collect_xml(const ora_dump_stream& s, int64_t start, int kind,
     if (hit != nullptr) {
       const size_t e =
           static_cast<size_t>(static_cast<const uint8_t*>(hit) - payload.data()) + tag.size();
-      // Map the payload offset back into the file: it lies in this piece.
-      end = static_cast<int64_t>(e >= piece_start ? q + (e - piece_start) : q);
+      // Map the payload offset back into the dump: it lies in this piece.
+      end = e >= piece_start ? q + static_cast<int64_t>(e - piece_start) : q;
       payload.resize(e);
       return true;
     }
-    q += n;
-    if (q + 3 > size) return false;
-    const uint8_t c = d[q], b0 = d[q + 1], b1 = d[q + 2];
+    q += static_cast<int64_t>(n);
+    if (s.read_at(q, h, 5) < 3) return false;
+    const uint8_t c = h[0], b0 = h[1], b1 = h[2];
     const bool continues = ((c == 2 || c == 3 || c == 6) && b0 == 1) || (c == 4 && b0 == 3);
     if (!continues) return false;
     if (b1 == 0xFE) {
-      if (q + 5 > size) return false;
-      n = (static_cast<size_t>(d[q + 3]) << 8) | d[q + 4];
+      if (s.read_at(q, h, 5) < 5) return false;
+      n = (static_cast<size_t>(h[3]) << 8) | h[4];
       q += 5;
     } else {
       n = b1;

@@ -214,17 +214,18 @@ size_t ora_dump_pump_reader_th::get_pump_blob_value(ora_dump_stream& s, const t_
       s.seek(r);
       break;
     }
+    const uint8_t b0 = b[0], b1 = b[1];  // b is valid until the next read
     if (c == 4) {
-      if (b[0] != 3) {
+      if (b0 != 3) {
         // A new LOB begins here.
         s.seek(r);
         break;
       }
-      n = b[1];
+      n = b1;
     } else {
-      n = b[1];
-      if (b[1] == 0xFE) n = must_u16be(s);
-      if (c == 6 && b[0] == 1) is_last = true;
+      n = b1;
+      if (b1 == 0xFE) n = must_u16be(s);
+      if (c == 6 && b0 == 1) is_last = true;
     }
     final_chunk = c != 3;
   }
@@ -698,8 +699,8 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
       if ((h0 == 0 || h0 == 1 || h0 == 4) && h1 != 0 && (h2 == 0x00 || h2 == 0xFF)) {
         size_t want = h1, got = 0;
         while (got < want) {
-          const uint8_t* b = s.data() + q + 2 + got;
-          if (q + 2 + static_cast<int64_t>(got) >= s.size() || (*b != 0x00 && *b != 0xFF)) break;
+          const int b = s.byte_at(q + 2 + static_cast<int64_t>(got));
+          if (b != 0x00 && b != 0xFF) break;
           ++got;
         }
         if (got != want) log_message(1, "NULL-BLOB(s): n_actual_skip != n_skip");

@@ -135,11 +135,12 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
       // A VARCHAR2 value stored in two pieces.
       log_message(2, "Got meta-size, refine it: fld_size=%u", col.size);
       const uint8_t* a = s.take(len & 0xFF);
+      if (a == nullptr) throw eof_error(pos);
+      m_buf.assign(a, a + (len & 0xFF));  // a is valid until the next read
       uint16_t len2 = 0;
-      if (a == nullptr || !s.read_u16le(len2)) throw eof_error(pos);
+      if (!s.read_u16le(len2)) throw eof_error(pos);
       const uint8_t* b = s.take(len2);
       if (b == nullptr) throw eof_error(pos);
-      m_buf.assign(a, a + (len & 0xFF));
       m_buf.insert(m_buf.end(), b, b + len2);
       get_string_value(col, m_buf.data(), m_buf.size(), field);
       continue;

@@ -59,10 +59,8 @@ std::string type_text_of(const std::vector<std::string>& tokens) {
 }
 
 bool find_line_feed(ora_dump_stream& s, int64_t& at) {
-  const void* hit = std::memchr(s.here(), '\n', s.remaining());
-  if (hit == nullptr) return false;
-  at = static_cast<const uint8_t*>(hit) - s.data();
-  return true;
+  at = s.find_byte('\n', s.tell());
+  return at >= 0;
 }
 
 }  // namespace
@@ -83,8 +81,8 @@ bool ora_dump_table::init_classic(const table_pos& pos) {
     log_message(2, "process_table_desc FAILED");
     return false;
   }
-  const std::string desc(reinterpret_cast<const char*>(s.here()),
-                         static_cast<size_t>(lf - s.tell()));
+  std::string desc;
+  s.copy(s.tell(), static_cast<size_t>(lf - s.tell()), desc);
   m_lst_records.clear();
   if (!process_table_desc(desc)) {
     log_message(2, "process_table_desc FAILED");
@@ -102,9 +100,10 @@ bool ora_dump_table::init_classic(const table_pos& pos) {
     int64_t values = 0;
     if (!seek_to_symbols(s, "VALUES (", values)) return false;
     const int64_t list_end = values - 8;
-    if (list_end - paren > 1)
-      column_list.assign(reinterpret_cast<const char*>(s.data() + paren),
-                         static_cast<size_t>(list_end - paren));
+    if (list_end - paren > 1) {
+      column_list.clear();
+      s.copy(paren, static_cast<size_t>(list_end - paren), column_list);
+    }
     if (!find_line_feed(s, lf)) continue;
     s.seek(lf + 1);
 
@@ -322,6 +321,7 @@ udb_record* ora_dump_table::get_item1() {
   const int64_t saved = s.tell();
   const int64_t start = m_lst_records[m_cur_record];
   s.seek(start);
+  s.clear_gap_hit();
   bool ok = false;
   try {
     ok = m_token_handler->get_record(s, schema, m_end_pos, m_record);
@@ -329,6 +329,21 @@ udb_record* ora_dump_table::get_item1() {
     // is damaged (an INSERT statement without column names, say).
     if (ok && s.tell() == start)
       throw dump_error("Can't read record: the row holds no data", start, 0);
+  } catch (const tk_exception& e) {
+    s.seek(saved);
+    const bool gap = s.gap_hit() || s.gap_between(start, e.offset()) ||
+                     (s.ends_in_gap() && e.text().find("EOF") != std::string::npos);
+    if (e.offset() < 0 || (s.file_count() < 2 && !gap)) throw;
+    // A dump of several files: name the file and its own offset, and say
+    // when the record runs into a file that is missing.
+    std::string text = e.text();
+    const std::string suffix = " (offset " + std::to_string(e.offset()) + ")";
+    if (text.size() >= suffix.size() &&
+        text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+      text.resize(text.size() - suffix.size());
+    if (gap) text = "The record runs into a missing file of the dump: " + text;
+    const tk_string where = s.describe(e.offset());
+    throw dump_error(where.empty() ? text : text + " in " + where, e.offset(), e.level());
   } catch (...) {
     s.seek(saved);
     m_walk_whole = false;
