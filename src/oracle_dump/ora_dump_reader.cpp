@@ -440,6 +440,7 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(
 }
 
 void ora_dump_reader::set_progress(int64_t position, int64_t size) {
+  check_cancel();
   if (size == 0) return;
   double value = 99;
   if (position != size) {
