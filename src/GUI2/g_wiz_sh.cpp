@@ -106,6 +106,7 @@ wizard_shell::wizard_shell(const QString& title, QWidget* parent)
   setWizardStyle(QWizard::ModernStyle);
   setOption(QWizard::HaveHelpButton, true);
   setOption(QWizard::NoBackButtonOnStartPage, false);
+  setOption(QWizard::DisabledBackButtonOnLastPage, true);
   setPixmap(QWizard::LogoPixmap, gui_banner_pixmap());
   setButtonText(QWizard::BackButton, tr("< &Back"));
   setButtonText(QWizard::NextButton, tr("&Next >"));
@@ -293,6 +294,8 @@ void wizard_shell::on_current_changed(int id) {
   initialize_if();
   page->page_init();
   update_buttons();
+  // Qt sets its own button states around the page change; the page's win.
+  QTimer::singleShot(0, this, &wizard_shell::update_buttons);
   emit page_activated(id);
 }
 
@@ -301,7 +304,7 @@ void wizard_shell::update_buttons() {
   if (page == nullptr) return;
   const bool busy = page->working();
   button(QWizard::BackButton)
-      ->setEnabled(!busy && page->kind() != page_kind::first && page->back_allowed &&
+      ->setEnabled(!busy && page->kind() == page_kind::interior && page->back_allowed &&
                    visitedIds().size() > 1);
   button(QWizard::NextButton)->setEnabled(!busy && page->kind() != page_kind::last);
   button(QWizard::FinishButton)->setEnabled(!busy && page->kind() == page_kind::last);
