@@ -33,7 +33,7 @@ std::string small_dump() {
   emp.columns = {col::number("ID"), col::varchar2("NAME", 20), col::blob("PIC")};
   emp.rows = {{{cell::number("1"), cell::text("Ann"), cell::lob("\x89PNG")}},
               {{cell::number("2"), cell::text("Bob"), cell::null()}},
-              {{cell::number("3"), cell::text("Cy;x"), cell::lob(std::string("\x00\x01", 2))}}};
+              {{cell::number("3"), cell::text("Cy,x"), cell::lob(std::string("\x00\x01", 2))}}};
   ora_dump_fx_table dept;
   dept.name = "DEPT";
   dept.columns = {col::number("DEPTNO"), col::varchar2("DNAME", 14)};
@@ -141,7 +141,7 @@ class wizard_test : public QObject {
     QVERIFY(!h.wizard->button(QWizard::CancelButton)->isEnabled());
     QVERIFY(!h.wizard->button(QWizard::BackButton)->isEnabled());
     QCOMPARE(q(test_read_file(dest + "/emp.csv")),
-             q(bom + "ID,NAME,PIC\r\n1,Ann,emp_1\r\n2,Bob,\r\n3,\"Cy;x\",emp_2\r\n"));
+             q(bom + "ID,NAME,PIC\r\n1,Ann,emp_1\r\n2,Bob,\r\n3,\"Cy,x\",emp_2\r\n"));
     QCOMPARE(q(test_read_file(dest + "/emp_1")), q("\x89PNG"));
     QCOMPARE(test_read_file(dest + "/emp_2"), std::string("\x00\x01", 2));
     QVERIFY(!exists(dest + "/dept.csv"));
