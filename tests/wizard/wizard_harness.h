@@ -4,6 +4,7 @@
 // Continue).
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QTest>
@@ -18,6 +19,16 @@
 #include "converter/error_handler.h"
 #include "converter/talvex_convertor.h"
 #include "wizard/tvx_shel.h"
+
+// The offscreen platform warns on every window it cannot size; the tests'
+// output keeps to what they check.
+inline void quiet_offscreen_warnings() {
+  static QtMessageHandler previous = nullptr;
+  previous = qInstallMessageHandler([](QtMsgType t, const QMessageLogContext& c, const QString& m) {
+    if (m.contains("propagateSizeHints")) return;
+    if (previous != nullptr) previous(t, c, m);
+  });
+}
 
 struct seen_dialog {
   gui_dialog kind;

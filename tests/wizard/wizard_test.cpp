@@ -421,6 +421,7 @@ class wizard_test : public QObject {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   Q_INIT_RESOURCE(talvex);
+  quiet_offscreen_warnings();
   wizard_test t;
   return QTest::qExec(&t, argc, argv);
 }
