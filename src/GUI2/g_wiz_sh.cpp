@@ -74,13 +74,14 @@ void draw_emblem(QPainter& p, const QRectF& r) {
 }  // namespace
 
 QPixmap gui_watermark_pixmap() {
-  QPixmap pm(164, 314);
+  // As tall as the page of a wizard window of the usual size (620 x 480).
+  QPixmap pm(164, 434);
   QPainter p(&pm);
   QLinearGradient g(0, 0, 0, pm.height());
   g.setColorAt(0, QColor(30, 80, 150));
   g.setColorAt(1, QColor(10, 35, 80));
   p.fillRect(pm.rect(), g);
-  draw_emblem(p, QRectF(22, 110, 120, 90));
+  draw_emblem(p, QRectF(22, 150, 120, 90));
   return pm;
 }
 
