@@ -87,9 +87,8 @@ void internal_error_dialog_show(QWidget* owner, const QString& message) {
   QDialog dlg(owner);
   dlg.setWindowTitle(r.caption);
   auto* layout = new QVBoxLayout(&dlg);
-  auto* label =
-      new QLabel("An internal error stopped the program. Please report this text:\n\n" + message,
-                 &dlg);
+  auto* label = new QLabel(
+      "An internal error stopped the program. Please report this text:\n\n" + message, &dlg);
   label->setWordWrap(true);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(label);

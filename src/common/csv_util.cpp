@@ -171,9 +171,8 @@ tk_string csv_file::side_file_path(uint32_t n) const {
   // The CSV file's name without its extension, then "_" and the number.
   const size_t slash = m_path.find_last_of('/');
   const size_t dot = m_path.find_last_of('.');
-  const size_t end = dot != tk_string::npos && (slash == tk_string::npos || dot > slash)
-                         ? dot
-                         : m_path.size();
+  const size_t end =
+      dot != tk_string::npos && (slash == tk_string::npos || dot > slash) ? dot : m_path.size();
   return m_path.substr(0, end) + tk_format("_%u", n);
 }
 

@@ -24,11 +24,12 @@ void tvx_front_end::write_log(const tk_string& text) {
   const QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   wizard_shell* shell = &m_shell;
   // The text need not wait: it is shown in order before the run's end.
-  QMetaObject::invokeMethod(shell, [shell, t] { shell->write_log(t); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      shell, [shell, t] { shell->write_log(t); }, Qt::QueuedConnection);
 }
 
 talvex_front_end::answer tvx_front_end::show_error(const tk_string& message, int level,
-                                                    bool quiet) {
+                                                   bool quiet) {
   answer a;
   const QString m = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
   tvx_on_ui(m_shell, [&] {

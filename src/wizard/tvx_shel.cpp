@@ -39,8 +39,8 @@ const char* const tvx_first_part_text =
     "product documentation for solution.";
 
 // A line edit with its label and "Browse..." button.
-QLineEdit* tvx_path_row(QWidget* page, QVBoxLayout* layout, const QString& label,
-                        const char* name, QPushButton*& browse) {
+QLineEdit* tvx_path_row(QWidget* page, QVBoxLayout* layout, const QString& label, const char* name,
+                        QPushButton*& browse) {
   auto* text = new QLabel(label, page);
   auto* edit = new QLineEdit(page);
   edit->setObjectName(name);
@@ -383,7 +383,8 @@ int tvx_conversion_progress(int table_count, int table_index, uint64_t table_rec
   if (table_count <= 0) return 0;
   int64_t p = static_cast<int64_t>(table_index) * 100 / table_count;
   if (table_records != 0)
-    p += static_cast<int64_t>(current_record * 100 / table_records / static_cast<uint64_t>(table_count));
+    p += static_cast<int64_t>(current_record * 100 / table_records /
+                              static_cast<uint64_t>(table_count));
   p += local_progress / table_count;
   return static_cast<int>(std::clamp<int64_t>(p, 0, 100));
 }
@@ -415,8 +416,7 @@ void progress_page::page_init() {
 void progress_page::on_timer() {
   const talvex_convertor& c = conv();
   const int p = tvx_conversion_progress(c.table_count, c.table_index, c.table_records,
-                                        c.current_record,
-                                        c.opener.reader.get_local_progress());
+                                        c.current_record, c.opener.reader.get_local_progress());
   m_bar->setValue(p);
   const tk_wstring table = c.current_table.get();
   if (!m_cancelled)

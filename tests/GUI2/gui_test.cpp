@@ -42,7 +42,8 @@ class gui_test : public QObject {
     std::unique_ptr<QMessageBox> after(wizard_shell::make_box(gui_dialog::question, "q", true));
     QCOMPARE(after->windowTitle(), QString("Talvex 8.3 Question"));
     QVERIFY(after->parentWidget() == &shell);
-    QVERIFY(static_cast<QAbstractButton*>(after->defaultButton()) == after->button(QMessageBox::No));
+    QVERIFY(static_cast<QAbstractButton*>(after->defaultButton()) ==
+            after->button(QMessageBox::No));
     QCOMPARE(shell.windowTitle(), QString("Talvex 8.3"));
   }
 

@@ -252,7 +252,8 @@ TEST(csv_file, side_files_number_byte_arrays_in_record_and_field_order) {
   EXPECT_FALSE(std::filesystem::exists(dir / "emp_4"));
 }
 
-TEST(csv_file, without_side_files_byte_arrays_stay_inline_and_a_discarded_file_takes_its_side_files) {
+TEST(csv_file,
+     without_side_files_byte_arrays_stay_inline_and_a_discarded_file_takes_its_side_files) {
   test_dir dir;
   blob_columns t;
   const std::string raw("\x0A", 1);

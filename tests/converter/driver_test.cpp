@@ -15,6 +15,7 @@
 #include "converter/error_handler.h"
 #include "converter/talvex_convertor.h"
 #include "fake_db.h"
+#include "fixtures/sample_dump.h"
 
 namespace {
 
@@ -394,9 +395,10 @@ TEST_F(driver, cancel_stops_at_the_next_record_and_discards_the_table_being_writ
   EXPECT_FALSE(exists("dept.csv.tmp"));
   EXPECT_TRUE(conv.finished);
   EXPECT_TRUE(fe.errors.empty());
-  EXPECT_EQ(fe.log, "Converting file '/dumps/x.dmp' (2 tables)\r\n"
-                    "Table 'EMP' (2 records) is converted\r\n"
-                    "The conversion is cancelled\r\n");
+  EXPECT_EQ(fe.log,
+            "Converting file '/dumps/x.dmp' (2 tables)\r\n"
+            "Table 'EMP' (2 records) is converted\r\n"
+            "The conversion is cancelled\r\n");
   EXPECT_EQ(out, "");  // the wizard's converter is silent
 }
 
@@ -438,5 +440,27 @@ TEST_F(driver, the_wizard_front_end_shows_errors_and_may_abort) {
   EXPECT_EQ(run(), 255);
   EXPECT_EQ(fe.errors, std::vector<tk_string>{"1 quiet:EMP, record #1: bad row second line"});
   EXPECT_EQ(out, "");
+  handler.front_end = nullptr;
+}
+
+// A reading cancelled through the reader stops at its next statement with
+// tk_final_exception and reports nothing; the next reading goes on as usual.
+TEST_F(driver, a_cancelled_reading_stops_without_an_error) {
+  const std::string path = dir / "sample.dmp";
+  test_write_file(path, ora_dump_fx_sample_dump().bytes());
+  recording_front_end fe;
+  handler.front_end = &fe;
+  conv.set_silent(true);
+  conv.source_file = tk_u16(path);
+  conv.opener.reader.m_b_use_cache = false;
+  conv.opener.reader.request_cancel();
+  EXPECT_THROW(conv.opener(), tk_final_exception);
+  EXPECT_EQ(conv.opener.database, nullptr);
+  EXPECT_TRUE(fe.errors.empty());
+  conv.opener.reader.clear_cancel();
+  conv.opener();
+  ASSERT_NE(conv.opener.database, nullptr);
+  EXPECT_EQ(conv.opener.database->get_tables().size(), ora_dump_fx_sample_tables().size());
+  EXPECT_EQ(fe.log, "Reading file '" + path + "'\r\nReading file '" + path + "'\r\n");
   handler.front_end = nullptr;
 }

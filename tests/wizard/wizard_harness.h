@@ -79,8 +79,7 @@ class wizard_harness {
   // runs on its thread meanwhile).
   bool wait_for(int id, int ms = 20000) {
     for (int waited = 0; waited < ms; waited += 10) {
-      if (page() == id && !wizard->current_wizard_page()->working())
-        return true;
+      if (page() == id && !wizard->current_wizard_page()->working()) return true;
       QTest::qWait(10);
     }
     return false;

@@ -84,15 +84,15 @@ class wizard_test : public QObject {
     QCOMPARE(h.take_dialogs(), QStringList{"You should enter Oracle dump file name"});
     files->source_edit()->setText(q(dir / "missing.dmp"));
     h.next();
-    QCOMPARE(h.take_dialogs(),
-             QStringList{"Source file does not exist.\r\nPlease verify the correct path was given."});
+    QCOMPARE(
+        h.take_dialogs(),
+        QStringList{"Source file does not exist.\r\nPlease verify the correct path was given."});
     files->source_edit()->setText(q(dump));
     h.next();
     QCOMPARE(h.take_dialogs(), QStringList{"You should enter path to CSV folder"});
     files->dest_edit()->setText(q(dump));
     h.next();
-    QCOMPARE(h.take_dialogs(),
-             QStringList{"You should enter path to CSV folder, not a file name"});
+    QCOMPARE(h.take_dialogs(), QStringList{"You should enter path to CSV folder, not a file name"});
     files->log_edit()->setText(q(dump));
     files->dest_edit()->setText(q(dest));
     h.next();
@@ -146,7 +146,8 @@ class wizard_test : public QObject {
     QCOMPARE(test_read_file(dest + "/emp_2"), std::string("\x00\x01", 2));
     QVERIFY(!exists(dest + "/dept.csv"));
     const QString log = h.wizard->converting->log_box()->toPlainText();
-    QVERIFY2(log.contains("Converting file '" + q(dump) + "' (1 tables)\nTable 'EMP' (3 records) "
+    QVERIFY2(log.contains("Converting file '" + q(dump) +
+                          "' (1 tables)\nTable 'EMP' (3 records) "
                           "is converted\n"),
              qPrintable(log));
   }
@@ -259,7 +260,8 @@ class wizard_test : public QObject {
     QVERIFY(h.wait_for(tvx_finish_id));
     QCOMPARE(h.wizard->visitedIds(),
              (QList<int>{tvx_reading_id, tvx_converting_id, tvx_finish_id}));
-    QCOMPARE(q(test_read_file(dest + "/dept.csv")), q(bom + "DEPTNO\tDNAME\r\n10\tSALES\r\n20\tOPS\r\n"));
+    QCOMPARE(q(test_read_file(dest + "/dept.csv")),
+             q(bom + "DEPTNO\tDNAME\r\n10\tSALES\r\n20\tOPS\r\n"));
     QVERIFY(!exists(dest + "/emp.csv"));
     QVERIFY(h.wizard->converting->log_box()->toPlainText().contains("Table NOPE not exists"));
   }

@@ -26,8 +26,7 @@ bool grab(QWidget& w, const QString& file) {
   QApplication::processEvents();
   QTest::qWait(300);  // let the window manager-less display settle
   QPixmap shot;
-  if (QWindow* window = w.windowHandle())
-    shot = window->screen()->grabWindow(w.winId());
+  if (QWindow* window = w.windowHandle()) shot = window->screen()->grabWindow(w.winId());
   if (shot.isNull()) shot = w.grab();
   const bool ok = shot.save(file, "PNG");
   std::printf("%s %s\n", ok ? "wrote" : "FAILED", file.toUtf8().constData());
