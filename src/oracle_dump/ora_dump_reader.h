@@ -48,6 +48,9 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
     check_cancel();
     std::lock_guard<std::mutex> lock(m_cs_progress);
     m_ui_cur_pos = pos;
+    // Copied under the lock: the wizard reads the progress from its own
+    // thread while the opening writes m_dump_size.
+    m_ui_cur_size = m_dump_size;
   }
   // Asks an opening going on in another thread to stop (the wizard's
   // Cancel); cleared by the caller before the next opening.
@@ -104,6 +107,7 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
   mutable std::mutex m_cs_local_progress;
   int m_ui_progress = 0;
   int64_t m_ui_cur_pos = 0;
+  int64_t m_ui_cur_size = 0;  // 0 until the Data Pump scan reports a position
   int m_local_progress = 0;
   ora_charsets m_charsets;
 };
