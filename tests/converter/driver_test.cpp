@@ -443,6 +443,22 @@ TEST_F(driver, the_wizard_front_end_shows_errors_and_may_abort) {
   handler.front_end = nullptr;
 }
 
+// An internal error goes to the wizard's internal-error dialog, not to the
+// console, and ends the run.
+TEST_F(driver, an_internal_error_goes_to_the_front_end) {
+  recording_front_end fe;
+  handler.front_end = &fe;
+  conv.set_silent(true);
+  std::vector<fake_table> tables = {emp_table(2)};
+  tables[0].failing_rows = {{1, 2}};
+  use(tables);
+  EXPECT_EQ(run(), 255);
+  handler.front_end = nullptr;
+  EXPECT_EQ(fe.internal, "bad row\nsecond line");
+  EXPECT_EQ(out, "");
+  EXPECT_FALSE(exists("emp.csv.tmp"));
+}
+
 // A reading cancelled through the reader stops at its next statement with
 // tk_final_exception and reports nothing; the next reading goes on as usual.
 TEST_F(driver, a_cancelled_reading_stops_without_an_error) {

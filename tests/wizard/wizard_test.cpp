@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QTest>
+#include <QTextBrowser>
 #include <filesystem>
 
 #include "fixtures/classic_dump_writer.h"
@@ -255,8 +256,8 @@ class wizard_test : public QObject {
     wizard_harness h(false, profile);
     QVERIFY(h.wizard->profile_mode());
     h.converter.check_dest();
+    QCOMPARE(h.wizard->startId(), int(tvx_reading_id));
     h.show();
-    QCOMPARE(h.page(), int(tvx_reading_id));
     QVERIFY(h.wait_for(tvx_finish_id));
     QCOMPARE(h.wizard->visitedIds(),
              (QList<int>{tvx_reading_id, tvx_converting_id, tvx_finish_id}));
@@ -411,6 +412,61 @@ class wizard_test : public QObject {
     QCOMPARE(c.delimiter_index, 1u);
     tk_logger::instance().set_file("");
     qunsetenv("XDG_CONFIG_HOME");
+  }
+
+  // "Load Settings..." fills the pages from a profile; its tables that the
+  // dump lacks are not preselected. A profile that cannot be taken changes
+  // nothing and says why.
+  void a_loaded_profile_fills_the_pages() {
+    const std::string profile = dir / "load.tlvx";
+    {
+      talvex_convertor c;
+      c.source_file = tk_u16(dump);
+      c.dest_folder = tk_u16(dest);
+      c.definitions_only = true;
+      c.table_list = {u"EMP", u"GONE"};
+      c.store_profile(tk_u16(profile));
+    }
+    test_write_file(dir / "broken.tlvx", "[Generic settings]\r\nmode=7\r\n");
+    wizard_harness h;
+    h.converter.source_file.clear();
+    h.show();
+    std::string chosen = dir / "broken.tlvx";
+    h.answer = [&](gui_dialog_request& r) {
+      if (r.kind != gui_dialog::open_file) return 0;
+      r.path = q(chosen);
+      return 1;
+    };
+    h.wizard->welcome->on_load();
+    QCOMPARE(h.dialogs.back().kind, gui_dialog::error);
+    QVERIFY(h.dialogs.back().text.contains("broken.tlvx"));
+    QVERIFY(h.converter.source_file.empty());
+    chosen = profile;
+    h.wizard->welcome->on_load();
+    QCOMPARE(h.dialogs.back().kind, gui_dialog::open_file);
+    QCOMPARE(h.dialogs.back().caption, QString("Select Profile"));
+    h.answer = nullptr;
+    h.next();
+    QCOMPARE(h.wizard->files->source_edit()->text(), q(dump));
+    h.next();
+    QVERIFY(h.wizard->settings->definitions_box()->isChecked());
+    h.next();
+    QVERIFY(h.wait_for(tvx_tables_id));
+    QCOMPARE(h.wizard->tables->selected_names(), QStringList{"EMP"});
+    QCOMPARE(h.wizard->tables->available_names(), QStringList{"DEPT"});
+  }
+
+  // Help shows the program's own help at the page's topic.
+  void help_opens_at_the_page_topic() {
+    wizard_harness h;
+    h.show();
+    h.next();
+    h.wizard->button(QWizard::HelpButton)->click();
+    QTextBrowser* help = h.wizard->help_browser();
+    QVERIFY(help != nullptr);
+    QCOMPARE(help->source().fragment(), QString("topic1011"));
+    QVERIFY(help->toPlainText().contains("Path to CSV folder"));
+    QVERIFY(h.take_dialogs().isEmpty());
   }
 
   void conversion_progress_steps() {
