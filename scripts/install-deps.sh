@@ -9,6 +9,9 @@ packages=(
   libxerces-c-dev libutfcpp-dev nlohmann-json3-dev
   libgeos-dev
   clang-format
+  # The desktop wizard (Qt 6 Widgets, Qt Test), and a virtual display with a
+  # font for its screenshots.
+  qt6-base-dev xvfb xauth fonts-dejavu-core
 )
 
 missing=()

@@ -3,6 +3,7 @@
 // shared by every converter.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <span>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "TK/tk_exc.h"
+#include "TK/tk_threa.h"
 #include "TK/tk_utils.h"
 #include "UDB/udb_prof.h"
 
@@ -31,11 +33,23 @@ class tk_converter : public tk_thread_functor {
   // tk_exception (level 1) on an unusable name.
   void set_logfile(const tk_string& name);
 
+  // Asks a run going on in another thread to stop at its next record or
+  // table (the wizard's Cancel). The run then raises tk_final_exception.
+  void request_cancel() { m_cancel.store(true, std::memory_order_relaxed); }
+  bool cancel_requested() const { return m_cancel.load(std::memory_order_relaxed); }
+  void clear_cancel() { m_cancel.store(false, std::memory_order_relaxed); }
+  void check_cancel() const {
+    if (cancel_requested()) throw tk_final_exception();
+  }
+
   bool finished = false;
   bool silent = false;
   tk_wstring source_file;
   tk_wstring dest_folder;
   tk_string log_file;
+
+ private:
+  std::atomic<bool> m_cancel{false};
 };
 
 // One key of a profile section that a converter reads and writes. A
@@ -145,11 +159,13 @@ class udb_converter : public tk_converter {
   virtual std::vector<tk_wstring> profile_sections() const;
 
   int32_t existing_folder_mode = 0;  // 0 overwrite folder, 1 overwrite files, 2 skip
-  int32_t table_count = 0;
-  int32_t table_index = 0;
-  tk_wstring current_table;
-  uint64_t table_records = 0;
-  uint64_t current_record = 0;
+  // Progress of a run, read by the wizard's progress page while the run
+  // writes them on its worker thread.
+  tk_relaxed<int32_t> table_count{0};
+  tk_relaxed<int32_t> table_index{0};
+  tk_guarded<tk_wstring> current_table;
+  tk_relaxed<uint64_t> table_records{0};
+  tk_relaxed<uint64_t> current_record{0};
   std::vector<tk_wstring> table_list;
   std::list<string_pair> table_jobs;
   std::list<string_pair> selected_views;

@@ -108,17 +108,24 @@ void csv_file::append_record(const udb_record& record) {
   log_message(1, "csv_file::append_record");
   if (m_fd < 0) throw tk_exception("Error opening CSV file", 1);
   const size_t line_start = m_buf.size();
+  const uint32_t side_files = m_side_files;
   try {
     for (size_t i = 0; i < record.size(); ++i) {
       if (i != 0) m_buf += m_delim;
+      const ole_variant& value = record[i].value();
+      if (blob_side_files && is_binary_vt(value.get_type())) {
+        write_side_file(value);
+        continue;
+      }
       m_scratch.clear();
-      record[i].value().append_text_utf8(m_scratch);
+      value.append_text_utf8(m_scratch);
       put_field(m_scratch);
     }
   } catch (...) {
     // The record is reported and skipped by the caller; the file keeps only
-    // whole lines.
+    // whole lines, and no side file that no line names.
     m_buf.resize(line_start);
+    remove_side_files(side_files);
     throw;
   }
   end_line();
@@ -156,6 +163,60 @@ void csv_file::discard() noexcept {
   ::close(m_fd);
   m_fd = -1;
   if (!m_temp_path.empty()) ::unlink(m_temp_path.c_str());
+  // Side files of a file that never gets its name would name nothing.
+  remove_side_files(0);
+}
+
+tk_string csv_file::side_file_path(uint32_t n) const {
+  // The CSV file's name without its extension, then "_" and the number.
+  const size_t slash = m_path.find_last_of('/');
+  const size_t dot = m_path.find_last_of('.');
+  const size_t end =
+      dot != tk_string::npos && (slash == tk_string::npos || dot > slash) ? dot : m_path.size();
+  return m_path.substr(0, end) + tk_format("_%u", n);
+}
+
+void csv_file::write_side_file(const ole_variant& value) {
+  ++m_side_files;
+  const tk_string path = side_file_path(m_side_files);
+  const size_t slash = path.find_last_of('/');
+  const tk_string name = slash == tk_string::npos ? path : path.substr(slash + 1);
+  if (log_enabled(1)) {
+    log_message(1, "blob_filename=%s", name.c_str());
+    log_message(1, "path=%s", path.c_str());
+  }
+  put_field(name);
+  // A file of an earlier run is replaced; a link is removed, not followed.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    log_message(3, "Delete existing BLOB-file '%s'", path.c_str());
+    ::unlink(path.c_str());
+  }
+  const uint8_t* bytes = value.bytes().data();
+  size_t left = value.bytes().size();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  int err = fd < 0 ? errno : 0;
+  while (err == 0 && left > 0) {
+    const ssize_t n = ::write(fd, bytes, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : ENOSPC;
+      break;
+    }
+    bytes += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (fd >= 0 && ::close(fd) != 0 && err == 0 && errno != EINTR) err = errno;
+  if (err != 0) {
+    if (fd >= 0) ::unlink(path.c_str());
+    throw tk_exception(tk_format("Cannot write BLOB file '%s': %s", path.c_str(), strerror(err)),
+                       csv_write_error_level(err));
+  }
+}
+
+void csv_file::remove_side_files(uint32_t from) noexcept {
+  for (uint32_t n = m_side_files; n > from; --n) ::unlink(side_file_path(n).c_str());
+  m_side_files = from;
 }
 
 void csv_file::close() {

@@ -45,6 +45,13 @@ class csv_file : public udb_recordset {
   void discard() noexcept;
 
   bool is_open() const { return m_fd >= 0; }
+
+  // The wizard's way with byte arrays (BLOB, RAW): each value goes to a side
+  // file of its own beside the CSV file, named after it and numbered over
+  // the whole file in record and field order (emp_1, emp_2, ...; no
+  // extension), and the field holds that name. Off: "0x" and hex digits.
+  bool blob_side_files = false;
+  uint32_t side_file_count() const { return m_side_files; }
   const tk_string& path() const { return m_path; }
   // Where the data is written until close(); the final path when direct.
   const tk_string& write_path() const { return m_temp_path.empty() ? m_path : m_temp_path; }
@@ -56,6 +63,9 @@ class csv_file : public udb_recordset {
   void end_line() { m_buf.append("\r\n", 2); }
   void flush_buffer();
   [[noreturn]] void raise_write_error(int err);
+  void write_side_file(const ole_variant& value);
+  tk_string side_file_path(uint32_t n) const;
+  void remove_side_files(uint32_t from) noexcept;
 
   tk_string m_path;          // UTF-8, as the file system takes it
   tk_string m_temp_path;     // empty when the file is written directly
@@ -64,4 +74,5 @@ class csv_file : public udb_recordset {
   std::string m_buf;         // bytes not yet written
   std::string m_scratch;     // text of the field being written, reused
   int m_fd = -1;
+  uint32_t m_side_files = 0;  // side files written for this CSV file
 };

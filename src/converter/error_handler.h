@@ -25,6 +25,26 @@ constexpr int TALVEX_EXIT_SUCCESS = 0;
 constexpr int TALVEX_EXIT_PARTIAL = 1;
 constexpr int TALVEX_EXIT_FAILURE = 255;
 
+// The desktop wizard's side of a run: its log panel and its error dialogs.
+// The functions are called on the thread that runs the conversion; the
+// wizard hands each to its user-interface thread (and waits for the answer
+// of a dialog there). The console program has none.
+class talvex_front_end {
+ public:
+  virtual ~talvex_front_end() = default;
+  // A progress text of the run ("Reading file '...'").
+  virtual void write_log(const tk_string& text) = 0;
+  struct answer {
+    bool abort = false;    // level 0: the user chose to stop the run
+    bool silence = false;  // do not show error dialogs again in this process
+  };
+  // One error of the run, its context in front. quiet: the user asked for no
+  // more dialogs; the error is still to be listed.
+  virtual answer show_error(const tk_string& message, int level, bool quiet) = 0;
+  // An internal error: the run and the program end after it.
+  virtual void internal_error(const tk_string& message) = 0;
+};
+
 class error_handler : public tk_singleton<error_handler> {
  public:
   error_handler();
@@ -60,9 +80,16 @@ class error_handler : public tk_singleton<error_handler> {
 
   tk_string m_conversion_context;
   bool silent = false;
+  // The wizard's dialogs and log panel; null in the console program.
+  talvex_front_end* front_end = nullptr;
 
  private:
-  void report(const tk_exception& e);
+  // Logs the error; returns its message with the context and blanks for
+  // line feeds.
+  tk_string report(const tk_exception& e);
+  // Shows a level-0 error in the wizard; raises tk_final_exception when the
+  // user aborts a run inside its loops.
+  void ask_front_end(const tk_string& message, int outside_loop);
   bool m_record_context = false;
 };
 
@@ -71,3 +98,5 @@ class error_handler : public tk_singleton<error_handler> {
 // as it is printed.
 void console_out(const tk_string& text);
 void console_err(const tk_string& text);
+// A progress text for the wizard's log panel; nothing in the console program.
+void front_end_log(const tk_string& text);

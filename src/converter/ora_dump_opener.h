@@ -37,23 +37,32 @@ class ora_dump_opener_t : public tk_thread_functor {
   static ora_dump_opener_t* get() noexcept { return s_instance; }
 
   // Opens the converter's source_file. A dump that cannot be opened is
-  // reported and ends the process (error_exit), whatever the error's level.
+  // reported and ends the run (error_exit), whatever the error's level: the
+  // console program then ends, the wizard goes back to its file page. A
+  // reading cancelled through the reader raises tk_final_exception.
   void operator()() override {
     log_message(2, "ora_dump_opener::operator()");
     T& converter = T::instance();
     const tk_wstring path = converter.source_file;
     const tk_string path8 = tk_u8(path);
-    log_message(3, "Reading file '%s'\r\n", path8.c_str());
+    const tk_string text = "Reading file '" + path8 + "'\r\n";
+    log_message(3, "%s", text.c_str());
     if (!converter.silent) console_out("Reading file " + path8 + "\n");
+    front_end_log(text);
     std::vector<tk_wstring> paths{path};
     paths.insert(paths.end(), converter.source_parts.begin(), converter.source_parts.end());
     reader.m_b_allow_partial = converter.allow_partial;
     try {
       database = reader.open(paths);
     } catch (const tk_exception& e) {
+      // A reading stopped by the user is no failure to report.
+      if (reader.cancel_requested()) throw tk_final_exception();
       error_handler::instance().handle(e, 1);
       throw error_exit{TALVEX_EXIT_FAILURE};
+    } catch (const tk_final_exception&) {
+      throw;
     } catch (const std::exception& e) {
+      if (reader.cancel_requested()) throw tk_final_exception();
       // Out of memory and the like: without a database there is nothing to
       // convert, so this ends the run the same way.
       error_handler::instance().handle(tk_exception(e.what(), 1), 1);

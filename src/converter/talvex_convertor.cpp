@@ -157,6 +157,11 @@ void talvex_convertor::operator()() {
     convert();
   } catch (const tk_exception& e) {
     error_handler::instance().handle(e, 1);
+  } catch (const tk_final_exception&) {
+    // Cancelled by the user (or "Abort" in the wizard's error dialog): the
+    // table being written was discarded, the finished ones stay.
+    log_message(3, "The conversion is cancelled");
+    front_end_log("The conversion is cancelled\r\n");
   } catch (const std::exception& e) {
     // Out of memory or a fault of the reader: the remaining tables were not
     // converted, so the run must not end as a success.
@@ -200,11 +205,17 @@ void talvex_convertor::convert() {
   prepare_dest();
   csv_engine engine(dest_folder, tk_wstring());
   table_count = static_cast<int32_t>(jobs.size());
-  log_message(3, "Converting file '%s' (%d tables)\r\n", tk_u8(source_file).c_str(), table_count);
-  if (!silent) console_out(tk_format("Converting Oracle dump file (%d tables)\n", table_count));
+  log_message(3, "Converting file '%s' (%d tables)\r\n", tk_u8(source_file).c_str(),
+              static_cast<int>(table_count));
+  if (!silent)
+    console_out(
+        tk_format("Converting Oracle dump file (%d tables)\n", static_cast<int>(table_count)));
+  front_end_log(tk_format("Converting file '%s' (%d tables)\r\n", tk_u8(source_file).c_str(),
+                          static_cast<int>(table_count)));
 
   csv_validator validator(dest_folder);
   for (const tk_wstring& name : jobs) {
+    check_cancel();
     convert_table(name, engine, validator);
     ++table_index;
   }
@@ -239,6 +250,7 @@ std::vector<tk_wstring> talvex_convertor::resolve_jobs() {
     if (key == nullptr) {
       log_message(3, "Table '%s' not found in the dump", tk_u8(name).c_str());
       if (!silent) console_err("Table " + tk_u8(name) + " not exists\n");
+      front_end_log("Table " + tk_u8(name) + " not exists\r\n");
       ++m_totals.tables_not_found;
       continue;
     }
@@ -290,6 +302,7 @@ void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
     const tk_wstring& delimiter = talvex_delimiter(delimiter_index);
     csv = include_field_names ? std::make_unique<csv_file>(path, delimiter, table->get_schema())
                               : std::make_unique<csv_file>(path, delimiter);
+    csv->blob_side_files = blob_side_files;
 
     // A later table whose name equals this output name (ignoring case) must
     // not reuse the file, and a generated name is never given out twice.
@@ -316,8 +329,10 @@ void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
     if (!silent)
       console_out(tk_format(" (%llu records)\n", static_cast<unsigned long long>(current_record)));
     m_line_open = false;
-    log_message(3, "Table '%s' (%llu records) is converted\r\n", name8.c_str(),
-                static_cast<unsigned long long>(current_record));
+    const tk_string done = tk_format("Table '%s' (%llu records) is converted\r\n", name8.c_str(),
+                                     static_cast<unsigned long long>(current_record));
+    log_message(3, "%s", done.c_str());
+    front_end_log(done);
   } catch (const tk_exception& e) {
     keep_partial_table(csv.get());
     error_handler& handler = error_handler::instance();
@@ -358,6 +373,7 @@ void talvex_convertor::convert_records(udb_recordset& table, csv_file& csv,
   error_handler& handler = error_handler::instance();
   table.reset();
   while (!table.is_eof()) {
+    check_cancel();
     if (log_enabled(1))
       log_message(1, "Converting record #%llu",
                   static_cast<unsigned long long>(current_record + 1));
@@ -413,6 +429,7 @@ void talvex_convertor::print_summary() {
     line += ", " + talvex_count(m_totals.files_kept, "existing file", "existing files") + " kept";
   line += "; CSV files in '" + tk_u8(dest_folder) + "'";
   log_message(3, "%s", line.c_str());
+  front_end_log(line + "\r\n");
   if (silent) return;
   if (m_line_open) console_out("\n");
   m_line_open = false;

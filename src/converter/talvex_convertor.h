@@ -87,6 +87,9 @@ class talvex_convertor : public udb_converter {
   // without them.
   std::vector<tk_wstring> source_parts;
   bool allow_partial = false;
+  // Byte arrays (BLOB, RAW) go to side files beside the CSV file, whose
+  // field names the file (the wizard); the console writes them as hex.
+  bool blob_side_files = false;
 
  private:
   void convert();

@@ -83,6 +83,11 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open(const std::vector<tk_wstrin
   TK_ASSERT(!paths.empty());
   log_message(2, "ora_dump_reader::open(%s)", tk_u8(paths.front()).c_str());
   set_progress_value(0);
+  {
+    std::lock_guard<std::mutex> lock(m_cs_progress);
+    m_ui_cur_pos = 0;
+    m_ui_cur_size = 0;
+  }
   m_b_first_part = false;
   m_missing_parts.clear();
   m_part_paths.clear();
@@ -440,6 +445,7 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(
 }
 
 void ora_dump_reader::set_progress(int64_t position, int64_t size) {
+  check_cancel();
   if (size == 0) return;
   double value = 99;
   if (position != size) {
@@ -462,9 +468,9 @@ void ora_dump_reader::set_local_progress(int64_t start, int64_t end, int64_t cur
 
 int ora_dump_reader::get_progress() const {
   std::lock_guard<std::mutex> lock(m_cs_progress);
-  if (!m_datapump || m_ui_progress < 0 || m_ui_progress > 99) return m_ui_progress;
-  if (m_ui_cur_pos == m_dump_size) return 100;
-  return m_dump_size > 0 ? static_cast<int>(m_ui_cur_pos / (m_dump_size / 100.0)) : 0;
+  if (m_ui_cur_size == 0 || m_ui_progress < 0 || m_ui_progress > 99) return m_ui_progress;
+  if (m_ui_cur_pos == m_ui_cur_size) return 100;
+  return static_cast<int>(m_ui_cur_pos / (m_ui_cur_size / 100.0));
 }
 
 int ora_dump_reader::get_local_progress() const {

@@ -3,6 +3,7 @@
 // and returns the dump database the conversion driver reads from.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -37,13 +38,25 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
   std::unique_ptr<ora_dump_file> open_stream(const tk_wstring& path,
                                              std::shared_ptr<ora_dump_stream> stream);
 
+  // The scans report their position here, between two statements or
+  // metadata blocks; that is also where a cancelled reading stops
+  // (tk_final_exception).
   void set_progress(int64_t position, int64_t size);
   void set_local_progress(int64_t start, int64_t end, int64_t current);
   // Where the Data Pump scan's last search stopped (its progress).
   void set_cur_pos(int64_t pos) {
+    check_cancel();
     std::lock_guard<std::mutex> lock(m_cs_progress);
     m_ui_cur_pos = pos;
+    // Copied under the lock: the wizard reads the progress from its own
+    // thread while the opening writes m_dump_size.
+    m_ui_cur_size = m_dump_size;
   }
+  // Asks an opening going on in another thread to stop (the wizard's
+  // Cancel); cleared by the caller before the next opening.
+  void request_cancel() { m_b_cancel.store(true, std::memory_order_relaxed); }
+  void clear_cancel() { m_b_cancel.store(false, std::memory_order_relaxed); }
+  bool cancel_requested() const { return m_b_cancel.load(std::memory_order_relaxed); }
   void set_progress_value(int value) {
     std::lock_guard<std::mutex> lock(m_cs_progress);
     m_ui_progress = value;
@@ -85,10 +98,16 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
                                                std::shared_ptr<ora_dump_stream> stream);
   void scan_classic(ora_dump_stream& s, ora_dump_file::context& ctx);
 
+  void check_cancel() const {
+    if (cancel_requested()) throw tk_final_exception();
+  }
+
+  std::atomic<bool> m_b_cancel{false};
   mutable std::mutex m_cs_progress;
   mutable std::mutex m_cs_local_progress;
   int m_ui_progress = 0;
   int64_t m_ui_cur_pos = 0;
+  int64_t m_ui_cur_size = 0;  // 0 until the Data Pump scan reports a position
   int m_local_progress = 0;
   ora_charsets m_charsets;
 };

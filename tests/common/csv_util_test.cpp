@@ -199,3 +199,104 @@ TEST(csv_file, a_write_error_is_reported_not_swallowed) {
 }
 
 }  // namespace
+
+namespace {
+
+// A table of an ID and a BLOB column, as the wizard writes it: each byte
+// array in a side file named after the CSV file, the field naming it.
+struct blob_columns {
+  t_ftd id{0, u"ID", VT_I4, false, ole_variant(), 0};
+  t_ftd pic{0, u"PIC", VT_ARRAY_UI1, false, ole_variant(), 0};
+  t_ftd raw{0, u"RAW", VT_ARRAY_UI1, false, ole_variant(), 0};
+  udb_schema schema;
+  udb_record record;
+  blob_columns() {
+    schema.push_back(&id);
+    schema.push_back(&pic);
+    schema.push_back(&raw);
+    record.shape(schema);
+  }
+  void set(int32_t n, const std::string& pic_bytes, const std::string* raw_bytes) {
+    record[0].set_i4(n);
+    record[1].set_bytes(reinterpret_cast<const uint8_t*>(pic_bytes.data()), pic_bytes.size());
+    if (raw_bytes == nullptr)
+      record[2].clear();
+    else
+      record[2].set_bytes(reinterpret_cast<const uint8_t*>(raw_bytes->data()), raw_bytes->size());
+  }
+};
+
+}  // namespace
+
+TEST(csv_file, side_files_number_byte_arrays_in_record_and_field_order) {
+  test_dir dir;
+  blob_columns t;
+  // A side file of an earlier run is replaced, not appended to.
+  test_write_file(dir / "emp_2", "old contents of an earlier run");
+  const std::string raw1("\x00\xFF", 2);
+  {
+    csv_file csv(tk_u16(dir / "emp.csv"), u";", t.schema);
+    csv.blob_side_files = true;
+    t.set(1, "\x89PNG", &raw1);
+    csv.append_record(t.record);
+    t.set(2, "", nullptr);  // an empty value gets an empty file; NULL none
+    csv.append_record(t.record);
+    csv.close();
+    EXPECT_EQ(csv.side_file_count(), 3u);
+  }
+  EXPECT_EQ(test_read_file(dir / "emp.csv"), bom + "ID;PIC;RAW\r\n1;emp_1;emp_2\r\n2;emp_3;\r\n");
+  EXPECT_EQ(test_read_file(dir / "emp_1"), "\x89PNG");
+  EXPECT_EQ(test_read_file(dir / "emp_2"), raw1);
+  EXPECT_TRUE(std::filesystem::exists(dir / "emp_3"));
+  EXPECT_EQ(std::filesystem::file_size(dir / "emp_3"), 0u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "emp_4"));
+}
+
+TEST(csv_file,
+     without_side_files_byte_arrays_stay_inline_and_a_discarded_file_takes_its_side_files) {
+  test_dir dir;
+  blob_columns t;
+  const std::string raw("\x0A", 1);
+  {
+    csv_file csv(tk_u16(dir / "inline.csv"), u",");
+    t.set(1, "AB", &raw);
+    csv.append_record(t.record);
+    csv.close();
+  }
+  EXPECT_EQ(test_read_file(dir / "inline.csv"), bom + "1,0x4142,0x0A\r\n");
+  {
+    // A table cut off (cancelled) never reaches its name, and the side files
+    // that would name nothing go with it.
+    csv_file csv(tk_u16(dir / "cut.csv"), u",");
+    csv.blob_side_files = true;
+    t.set(1, "AB", &raw);
+    csv.append_record(t.record);
+    EXPECT_TRUE(std::filesystem::exists(dir / "cut_2"));
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "cut.csv"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "cut.csv.tmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "cut_1"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "cut_2"));
+}
+
+TEST(csv_file, a_side_file_that_cannot_be_written_fails_its_record_only) {
+  test_dir dir;
+  blob_columns t;
+  // A folder where the second side file would go: the record fails, its
+  // first side file goes again, and the file keeps whole lines only.
+  std::filesystem::create_directory(dir / "emp_2");
+  csv_file csv(tk_u16(dir / "emp.csv"), u";");
+  csv.blob_side_files = true;
+  const std::string raw("R");
+  t.set(1, "A", &raw);
+  try {
+    csv.append_record(t.record);
+    ADD_FAILURE() << "no error";
+  } catch (const tk_exception& e) {
+    EXPECT_EQ(e.level(), 0);
+    EXPECT_NE(e.text().find("emp_2"), std::string::npos) << e.text();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "emp_1"));
+  csv.close();
+  EXPECT_EQ(test_read_file(dir / "emp.csv"), bom);
+}

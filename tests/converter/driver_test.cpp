@@ -15,6 +15,7 @@
 #include "converter/error_handler.h"
 #include "converter/talvex_convertor.h"
 #include "fake_db.h"
+#include "fixtures/sample_dump.h"
 
 namespace {
 
@@ -356,4 +357,126 @@ TEST(TableNames, PlainNamesStandForTheOneQualifiedTable) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(talvex_resolve_table_name(keys, c.asked), c.resolved) << tk_u8(c.asked);
+}
+
+namespace {
+
+// The wizard's side of a run, recorded: its log panel and the answers its
+// error dialogs give.
+struct recording_front_end : talvex_front_end {
+  void write_log(const tk_string& text) override { log += text; }
+  answer show_error(const tk_string& message, int level, bool quiet) override {
+    errors.push_back(tk_format("%d%s:", level, quiet ? " quiet" : "") + message);
+    return next_answer;
+  }
+  void internal_error(const tk_string& message) override { internal = message; }
+  tk_string log;
+  std::vector<tk_string> errors;
+  tk_string internal;
+  answer next_answer;
+};
+
+}  // namespace
+
+// Cancel stops the run before the next record: the tables done stay, the
+// table being written leaves neither its file nor its temporary file, and
+// the run ends without an error report.
+TEST_F(driver, cancel_stops_at_the_next_record_and_discards_the_table_being_written) {
+  recording_front_end fe;
+  handler.front_end = &fe;
+  conv.set_silent(true);
+  std::vector<fake_table> tables = {emp_table(2), {u"DEPT", {u"DNAME"}, fake_rows(3), {}, -1}};
+  tables[1].before_first_row = [this] { conv.request_cancel(); };
+  use(std::move(tables));
+  EXPECT_EQ(run(), 0);
+  handler.front_end = nullptr;
+  EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\nr2\r\n");
+  EXPECT_FALSE(exists("dept.csv"));
+  EXPECT_FALSE(exists("dept.csv.tmp"));
+  EXPECT_TRUE(conv.finished);
+  EXPECT_TRUE(fe.errors.empty());
+  EXPECT_EQ(fe.log,
+            "Converting file '/dumps/x.dmp' (2 tables)\r\n"
+            "Table 'EMP' (2 records) is converted\r\n"
+            "The conversion is cancelled\r\n");
+  EXPECT_EQ(out, "");  // the wizard's converter is silent
+}
+
+// With a front end, errors go to its dialogs instead of the console: a
+// level-0 error asks (Continue goes on, Abort stops like Cancel), a level-1
+// error is shown and ends the run, not the program.
+TEST_F(driver, the_wizard_front_end_shows_errors_and_may_abort) {
+  recording_front_end fe;
+  handler.front_end = &fe;
+  conv.set_silent(true);
+  std::vector<fake_table> tables = {emp_table(3), {u"DEPT", {u"DNAME"}, fake_rows(3), {}, -1}};
+  tables[0].failing_rows = {{2, 0}};
+  tables[1].failing_rows = {{1, 0}};
+  use(tables);
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(fe.errors, (std::vector<tk_string>{"0:EMP, record #2: bad row second line",
+                                               "0:DEPT, record #1: bad row second line"}));
+  EXPECT_EQ(file("dept.csv"), bom + "DNAME\r\nr2\r\nr3\r\n");
+  EXPECT_EQ(conv.exit_status(), 1);
+  EXPECT_NE(fe.log.find("Summary: 2 tables converted, 4 rows written, 2 records and 0 tables "
+                        "skipped with errors"),
+            std::string::npos)
+      << fe.log;
+
+  // Abort, and "do not show again": later errors are listed quietly.
+  std::filesystem::remove(dir / "dept.csv");
+  fe.errors.clear();
+  fe.next_answer = {true, true};
+  conv.existing_folder_mode = 1;
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(fe.errors, std::vector<tk_string>{"0:EMP, record #2: bad row second line"});
+  EXPECT_TRUE(handler.silent);
+  EXPECT_FALSE(exists("dept.csv"));
+
+  tables[0].failing_rows = {{1, 1}};
+  use(tables);
+  fe.errors.clear();
+  fe.next_answer = {};
+  EXPECT_EQ(run(), 255);
+  EXPECT_EQ(fe.errors, std::vector<tk_string>{"1 quiet:EMP, record #1: bad row second line"});
+  EXPECT_EQ(out, "");
+  handler.front_end = nullptr;
+}
+
+// An internal error goes to the wizard's internal-error dialog, not to the
+// console, and ends the run.
+TEST_F(driver, an_internal_error_goes_to_the_front_end) {
+  recording_front_end fe;
+  handler.front_end = &fe;
+  conv.set_silent(true);
+  std::vector<fake_table> tables = {emp_table(2)};
+  tables[0].failing_rows = {{1, 2}};
+  use(tables);
+  EXPECT_EQ(run(), 255);
+  handler.front_end = nullptr;
+  EXPECT_EQ(fe.internal, "bad row\nsecond line");
+  EXPECT_EQ(out, "");
+  EXPECT_FALSE(exists("emp.csv.tmp"));
+}
+
+// A reading cancelled through the reader stops at its next statement with
+// tk_final_exception and reports nothing; the next reading goes on as usual.
+TEST_F(driver, a_cancelled_reading_stops_without_an_error) {
+  const std::string path = dir / "sample.dmp";
+  test_write_file(path, ora_dump_fx_sample_dump().bytes());
+  recording_front_end fe;
+  handler.front_end = &fe;
+  conv.set_silent(true);
+  conv.source_file = tk_u16(path);
+  conv.opener.reader.m_b_use_cache = false;
+  conv.opener.reader.request_cancel();
+  EXPECT_THROW(conv.opener(), tk_final_exception);
+  EXPECT_EQ(conv.opener.database, nullptr);
+  EXPECT_TRUE(fe.errors.empty());
+  conv.opener.reader.clear_cancel();
+  conv.opener();
+  ASSERT_NE(conv.opener.database, nullptr);
+  EXPECT_EQ(conv.opener.database->get_tables().size(), ora_dump_fx_sample_tables().size());
+  EXPECT_EQ(fe.log, "Reading file '" + path + "'\r\nReading file '" + path + "'\r\n");
+  handler.front_end = nullptr;
 }
