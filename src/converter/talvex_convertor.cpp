@@ -88,6 +88,7 @@ void talvex_convertor::convert() {
           "only, other parts of the dump will not be processed. See 'Troubleshooting' article of "
           "the product documentation for solution.\n");
   }
+  report_source_errors(tk_wstring());
 
   csv_engine engine(dest_folder, tk_wstring());
   if (table_list.empty() && table_jobs.empty()) table_list = source_db->get_tables();
@@ -124,6 +125,7 @@ void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
       return;
     }
     std::unique_ptr<udb_recordset> table = source_db->get_table(name, 1);
+    report_source_errors(name);
     if (!table || table->get_schema().empty()) return;
 
     const bool acceptable = validator.is_acceptable(name);
@@ -162,9 +164,23 @@ void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
       console_out(tk_format(" (%llu records)\n", static_cast<unsigned long long>(current_record)));
     log_message(3, "Table '%s' (%llu records) is converted\r\n", name8.c_str(),
                 static_cast<unsigned long long>(current_record));
+    // What the reader found out while reading the rows (the file ending
+    // inside them, say) is reported once the table's line is complete.
+    report_source_errors(name);
   } catch (const tk_exception& e) {
     error_handler& handler = error_handler::instance();
     handler.set_context(name);
+    handler.handle(e, 0);
+  }
+}
+
+void talvex_convertor::report_source_errors(const tk_wstring& table) {
+  error_handler& handler = error_handler::instance();
+  for (const tk_exception& e : source_db->take_errors()) {
+    if (table.empty())
+      handler.clear_context();
+    else
+      handler.set_context(table);
     handler.handle(e, 0);
   }
 }

@@ -53,6 +53,9 @@ class talvex_convertor : public udb_converter {
   void convert_table(const tk_wstring& name, csv_engine& engine, csv_validator& validator);
   void convert_records(udb_recordset& table, csv_file& csv, const tk_wstring& name);
   void refuse_to_empty(const tk_string& dest) const;
+  // Hands the recoverable errors the dump reader recorded to the error
+  // handler, in the context of the table (none while the dump is opened).
+  void report_source_errors(const tk_wstring& table);
 
   static inline talvex_convertor* s_instance = nullptr;
 };
