@@ -23,6 +23,10 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
   // owned by the caller. Raises tk_exception (level 1) when the file cannot be
   // read as a dump or is refused (non-leading part, compressed, encrypted).
   std::unique_ptr<ora_dump_file> open(const tk_wstring& path);
+  // Same, over a stream the caller opened (a dump in memory); `path` names
+  // the dump in messages and the catalogue.
+  std::unique_ptr<ora_dump_file> open(const tk_wstring& path,
+                                      std::shared_ptr<ora_dump_stream> stream);
 
   void set_progress(int64_t position, int64_t size);
   void set_local_progress(int64_t start, int64_t end, int64_t current);

@@ -321,10 +321,20 @@ bool classic_scan::parse_alter() {
 
 void classic_scan::parse_insert(int64_t pos) {
   if (m_s.read_word() != "INTO") return;
+  // An INSERT line that the end of the file cuts before its column list
+  // still belongs to the table being read: its section is kept so that
+  // reading the table reports the cut.
+  const bool cut = std::memchr(m_s.here(), '\n', m_s.remaining()) == nullptr;
   const tk_wstring plain = text(qualify(embellish_name(read_name_before_paren(m_s), '"')));
   // Rows follow the CREATE TABLE of their table; an INSERT of a table whose
   // definition was skipped (a repeated section) is skipped with it.
   table_pos* t = current();
+  if (t != nullptr && cut && plain != m_current_plain) {
+    log_message(1, "INSERT statement cut by the end of the file at %lld",
+                static_cast<long long>(pos));
+    t->v_data_start_pos.push_back(pos);
+    return;
+  }
   if (t == nullptr || plain != m_current_plain) {
     log_message(1, "Table '%s' was not found!", tk_u8(plain).c_str());
     return;

@@ -41,6 +41,17 @@ std::shared_ptr<ora_dump_stream> ora_dump_stream::open_file(const tk_string& pat
 
 ora_dump_stream::ora_dump_stream(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
 
+std::shared_ptr<ora_dump_stream> ora_dump_stream::copy_of(const void* data, size_t size) {
+  std::shared_ptr<ora_dump_stream> s(new ora_dump_stream());
+  if (size > 0) {
+    s->m_copy.reset(new uint8_t[size]);
+    std::memcpy(s->m_copy.get(), data, size);
+    s->m_data = s->m_copy.get();
+    s->m_size = size;
+  }
+  return s;
+}
+
 ora_dump_stream::~ora_dump_stream() {
   if (m_map != nullptr) ::munmap(m_map, m_map_size);
 }

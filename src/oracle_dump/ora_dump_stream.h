@@ -21,6 +21,10 @@ class ora_dump_stream {
   static std::shared_ptr<ora_dump_stream> open_file(const tk_string& path);
   // A stream over bytes the caller keeps alive (tests, in-memory dumps).
   ora_dump_stream(const uint8_t* data, size_t size);
+  // A stream over its own heap copy of exactly these bytes: a read one byte
+  // past the end lands outside the allocation, where AddressSanitizer sees
+  // it (a memory map would hide it in the zero tail of its last page).
+  static std::shared_ptr<ora_dump_stream> copy_of(const void* data, size_t size);
   ~ora_dump_stream();
   ora_dump_stream(const ora_dump_stream&) = delete;
   ora_dump_stream& operator=(const ora_dump_stream&) = delete;
@@ -119,4 +123,5 @@ class ora_dump_stream {
   size_t m_pos = 0;
   void* m_map = nullptr;  // the mapping to release, when this stream made one
   size_t m_map_size = 0;
+  std::unique_ptr<uint8_t[]> m_copy;  // the bytes, when this stream holds a copy
 };

@@ -60,6 +60,8 @@ class ora_dump_table : public udb_recordset {
   bool init_classic(const table_pos& pos);
   bool init_pump(const table_pos& pos);
   void set_progress();
+  // Records (once) that the file ends inside the table's rows.
+  void report_cut_rows(int64_t pos);
   void enter_partition(size_t index);
   tk_wstring ddl_text(std::string_view bytes) const;
 
@@ -74,4 +76,5 @@ class ora_dump_table : public udb_recordset {
   size_t m_current_partition = 0;
   udb_record m_record;
   bool m_b_pump = false;
+  bool m_cut_reported = false;
 };
