@@ -58,3 +58,12 @@ void ora_dump_file::add_global_idx(const tk_wstring& owner, const tk_wstring& ta
   }
   (*m_ctx.m_pmap_indices)[{owner, table}].push_back(index);
 }
+
+void ora_dump_file::report_unknown_type(const tk_wstring& table, const tk_wstring& column,
+                                        int32_t type_num, int64_t metadata_pos) {
+  if (!m_unknown_types_reported.insert({table, column}).second) return;
+  add_error(dump_error(tk_format("Column '%s' has the type number %d, which the program does not "
+                                 "know: its values are written as raw bytes",
+                                 tk_u8(column).c_str(), type_num),
+                       metadata_pos, 0));
+}

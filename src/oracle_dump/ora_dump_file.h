@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -62,9 +63,15 @@ class ora_dump_file : public udb_database {
   void add_global_idx(const tk_wstring& owner, const tk_wstring& table, const udb_index& index);
   ora_index_map* get_global_indices() { return m_ctx.m_pmap_indices.get(); }
 
+  // Records, once per table and column, that a column's type number is
+  // unknown and its values are kept as raw bytes (a level-0 error).
+  void report_unknown_type(const tk_wstring& table, const tk_wstring& column, int32_t type_num,
+                           int64_t metadata_pos);
+
   const context& get_context() const { return m_ctx; }
   ora_table_map* tables() { return m_ctx.m_pmap_tables.get(); }
 
  private:
   context m_ctx;
+  std::set<std::pair<tk_wstring, tk_wstring>> m_unknown_types_reported;
 };

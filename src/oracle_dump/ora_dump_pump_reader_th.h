@@ -42,4 +42,5 @@ class ora_dump_pump_reader_th : public ora_dump_reader_th_9 {
 
   int m_ui_version = 0;
   std::vector<uint8_t> m_lob;
+  ole_variant m_piece;  // a continuation piece of a split text
 };
