@@ -12,6 +12,7 @@
 #include "TK/tk_fname.h"
 #include "TK/tk_log.h"
 #include "console/cmd_line.h"
+#include "console/tab_file.h"
 #include "converter/error_handler.h"
 #include "converter/talvex_convertor.h"
 
@@ -110,28 +111,8 @@ void process_tab_file(const std::string& path) {
   std::fclose(f);
   if (failed) report_and_exit(tk_format("Cannot read table names file '%s'", path.c_str()));
 
-  // One name per line, exactly as written; CR LF and LF both end a line.
-  // Lines of any length are read whole. A byte-order mark on the first
-  // non-empty line marks UTF-8, which is also what unmarked text is here.
-  std::vector<tk_wstring> names;
-  bool first = true;
-  size_t pos = 0;
-  while (pos < content.size()) {
-    size_t eol = content.find('\n', pos);
-    if (eol == std::string::npos) eol = content.size();
-    std::string line = content.substr(pos, eol - pos);
-    pos = eol + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    if (first) {
-      first = false;
-      if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-      if (line.empty()) continue;
-    }
-    names.push_back(tk_u16(line));
-  }
   talvex_convertor& converter = talvex_convertor::instance();
-  converter.table_list = std::move(names);
+  converter.table_list = tab_file_names(content);
   converter.table_list_file = path;
 }
 
