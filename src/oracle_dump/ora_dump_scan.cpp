@@ -65,6 +65,7 @@ class classic_scan {
   std::map<tk_wstring, tk_wstring> m_non_unique;  // plain name -> full name, met again
   tk_wstring m_current;                           // full name of the table whose section is read
   tk_wstring m_current_plain;                     // its plain name
+  int64_t m_current_create_end = -1;              // the line feed ending its CREATE TABLE
   std::string m_user;                             // user of the last CONNECT statement
   std::string m_header_user;                      // the exporting user of the header
 };
@@ -165,6 +166,19 @@ void classic_scan::run() {
     }
   }
 
+  // exp follows a table's CREATE TABLE line with its INSERT line, or with
+  // other statements and at last EXIT. A file that ends before the line
+  // after the CREATE TABLE is complete was cut there: a section pointing at
+  // that spot lets reading the table report the rows as missing.
+  if (table_pos* t = current(); t != nullptr && t->v_data_start_pos.empty()) {
+    const size_t next = static_cast<size_t>(m_current_create_end) + 1;
+    const size_t size = static_cast<size_t>(m_s.size());
+    if (next <= size && std::memchr(m_s.data() + next, '\n', size - next) == nullptr) {
+      log_message(1, "The file ends after the CREATE TABLE at %lld",
+                  static_cast<long long>(m_current_create_end));
+      t->v_data_start_pos.push_back(static_cast<int64_t>(next));
+    }
+  }
   if (!m_tables.empty()) {
     if (table_pos* t = current()) {
       t->end_pos = m_s.size();
@@ -246,6 +260,7 @@ void classic_scan::parse_table_description(int64_t pos) {
   entry.start_pos = pos;
   m_current = wfull;
   m_current_plain = wplain;
+  m_current_create_end = lf;
   if (m_progress) m_progress(pos);
   log_message(1, "Table: %s", tk_u8(wfull).c_str());
 }

@@ -266,10 +266,10 @@ TEST(ClassicReader, MoreThanAThousandColumnsIsADamagedTable) {
   EXPECT_EQ(engine_read(*db, "EMP").rows.size(), 2u);
 }
 
-// A dump cut inside an INSERT statement, between two rows or before a
-// section's FF FF has no damaged row to report: the rows read are kept and
-// the cut is recorded as a level-0 error, so the run is not taken for
-// complete.
+// A dump cut before or inside an INSERT statement, between two rows or
+// before a section's FF FF has no damaged row to report: the rows read are
+// kept and the cut is recorded as a level-0 error, so the run is not taken
+// for complete.
 TEST(ClassicReader, ADumpCutBetweenRowsRecordsTheCut) {
   ora_dump_fx_writer w;
   w.table(emp_table());
@@ -277,10 +277,9 @@ TEST(ClassicReader, ADumpCutBetweenRowsRecordsTheCut) {
   const struct {
     size_t cut;
     size_t rows;
-  } cases[] = {{section.insert_pos + 16, 0},
-               {section.description_pos - 3, 0},
-               {section.row_pos.at(1), 1},
-               {section.end_marker_pos, 2},
+  } cases[] = {{section.insert_pos, 0},        {section.insert_pos + 3, 0},
+               {section.insert_pos + 16, 0},   {section.description_pos - 3, 0},
+               {section.row_pos.at(1), 1},     {section.end_marker_pos, 2},
                {section.end_marker_pos + 1, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cut);
