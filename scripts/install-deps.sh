@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libxerces-c-dev libutfcpp-dev
   clang-format
+  clang libclang-rt-14-dev llvm  # the fuzz targets (libFuzzer, sanitizers, symbolizer)
 )
 
 missing=()
