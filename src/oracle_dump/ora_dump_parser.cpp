@@ -179,8 +179,7 @@ void ora_dump_parser::parse(const char* xml, size_t length) {
   try {
     parser.parse(source);
   } catch (const doctype_declared&) {
-    throw refuse_document{
-        "The metadata document declares a DOCTYPE, which Oracle never writes: it is not read"};
+    throw refuse_document{"it declares a DOCTYPE, which Oracle never writes"};
   }
 }
 
@@ -508,8 +507,8 @@ void ora_dump_parser::add_field(ora_pump_field_desc& fd) {
   }
   if (m_table->get_schema().size() >= ORA_MAX_COLUMNS)
     throw refuse_document{
-        tk_format("The table has more than %zu columns, the most Oracle allows: "
-                  "its definition is damaged",
+        tk_format("the table has more than %zu columns, the most Oracle allows, so its "
+                  "definition is damaged",
                   ORA_MAX_COLUMNS)};
   int32_t length = fd.length;
   if (ora_type == ORA_BLOB || ora_type == ORA_BFILE || ora_type == ORA_CLOB ||

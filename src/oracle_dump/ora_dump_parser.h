@@ -78,9 +78,9 @@ class ora_dump_parser : public xercesc::HandlerBase {
   // are logged; the table keeps what was added before them.
   void parse_table_description(const char* xml, size_t length, ora_dump_table* table);
 
-  // Why the last document was refused as a whole (a DOCTYPE, which Oracle
-  // never writes; a table with more columns than Oracle allows); empty when
-  // it was not.
+  // Why the last document was refused as a whole, as the end of a sentence
+  // (a DOCTYPE, which Oracle never writes; a table with more columns than
+  // Oracle allows); empty when it was not.
   const tk_string& refusal() const { return m_refusal; }
   // Columns of the last table document whose type number is unknown: their
   // values are kept as raw bytes.

@@ -74,7 +74,8 @@ bool ora_dump_table::init_pump(const table_pos& pos) {
     return false;
   }
   // A refused definition skips this table with an error; the others go on.
-  if (!refusal.empty()) throw dump_error(refusal, pos.start_pos, 0);
+  if (!refusal.empty())
+    throw dump_error("The table's metadata is not read: " + refusal, pos.start_pos, 0);
 
   m_lst_records.clear();
   if (!no_records) {

@@ -382,6 +382,23 @@ TEST(PumpParser, MoreThanAThousandColumnsIsADamagedTable) {
       EXPECT_NE(parser.refusal().find("more than 1000 columns"), std::string::npos);
     }
   }
+  // Through the catalogue: the table fails alone, at level 0.
+  std::vector<pump_fx_column> wide;
+  for (int i = 1; i <= 1001; ++i) wide.push_back({"C" + std::to_string(i), 2, 22, 0, 0});
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "WIDE", wide, std::string(8, '\0'));
+  w.add_stream_table("S", "T", k_two_numbers, two_rows());
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  try {
+    db->get_table(u"WIDE", 1);
+    ADD_FAILURE() << "WIDE opened";
+  } catch (const tk_exception& e) {
+    EXPECT_EQ(e.level(), 0);
+    EXPECT_NE(std::string(e.what()).find("more than 1000 columns"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(engine_read(*db, "T").rows.size(), 2u);
 }
 
 // ---- record decoder -------------------------------------------------------------
