@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   build-essential g++ cmake make pkg-config
   libgtest-dev libgmock-dev googletest
-  libxerces-c-dev libutfcpp-dev
+  libxerces-c-dev libutfcpp-dev nlohmann-json3-dev
+  libgeos-dev
   clang-format
   clang libclang-rt-14-dev llvm  # the fuzz targets (libFuzzer, sanitizers, symbolizer)
 )

@@ -3,9 +3,12 @@
 // nothing is locked, as the two threads of the wizard only ever append.
 #include "TK/tk_log.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -41,36 +44,79 @@ void tk_logger::set_file(const std::string& name) {
   m_enabled = true;
 }
 
+void tk_logger::protect(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return;
+  m_protected.emplace_back(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+}
+
+bool tk_logger::is_protected(const std::string& path) const {
+  struct stat st {};
+  if (m_protected.empty() || ::stat(path.c_str(), &st) != 0) return false;
+  for (const auto& [dev, ino] : m_protected)
+    if (dev == static_cast<uint64_t>(st.st_dev) && ino == static_cast<uint64_t>(st.st_ino))
+      return true;
+  return false;
+}
+
+void tk_logger::report_failure(int err) {
+  if (m_failed) return;
+  m_failed = true;
+  if (m_reporter != nullptr)
+    m_reporter("Cannot write the log file '" + m_file_name + "': " + std::strerror(err) +
+               ". The conversion goes on without it.");
+}
+
 void tk_logger::truncate() {
-  // A second run with the same log name starts from an empty file.
-  if (FILE* f = fopen(m_file_name.c_str(), "wb")) fclose(f);
   m_truncated = true;
+  if (is_protected(m_file_name)) {
+    // The log named an input of the run: it is never touched.
+    m_enabled = false;
+    return;
+  }
+  // A second run with the same log name starts from an empty file.
+  FILE* f = fopen(m_file_name.c_str(), "wb");
+  if (f == nullptr) {
+    report_failure(errno);
+    return;
+  }
+  if (fclose(f) != 0) report_failure(errno);
 }
 
 bool tk_logger::accepts(int level) {
-  if (!m_enabled) return false;
+  if (!m_enabled || level < m_min_level) return false;
   if (!m_truncated) truncate();
-  return level >= m_min_level;
+  return m_enabled;
 }
 
 void tk_logger::write(int level, const char* text, size_t len) {
   if (!accepts(level)) return;
   FILE* f = fopen(m_file_name.c_str(), "ab");
-  if (f == nullptr) return;  // a lost trace line is not worth failing a run
+  if (f == nullptr) {
+    report_failure(errno);  // the run goes on; the user is told once
+    return;
+  }
   if (m_time_stamps) write_time_stamp(f);
   if (len > 0 && text != nullptr) fwrite(text, 1, len, f);
   if (m_line_end) fwrite("\r\n", 1, 2, f);
-  fclose(f);
+  const bool failed = ferror(f) != 0;
+  const int err = errno;
+  if (fclose(f) != 0 || failed) report_failure(failed ? err : errno);
 }
 
 void tk_logger::write_v(int level, const char* format, va_list args) {
   if (!accepts(level)) return;
   FILE* f = fopen(m_file_name.c_str(), "ab");
-  if (f == nullptr) return;
+  if (f == nullptr) {
+    report_failure(errno);
+    return;
+  }
   if (m_time_stamps) write_time_stamp(f);
   vfprintf(f, format, args);
   if (m_line_end) fwrite("\r\n", 1, 2, f);
-  fclose(f);
+  const bool failed = ferror(f) != 0;
+  const int err = errno;
+  if (fclose(f) != 0 || failed) report_failure(failed ? err : errno);
 }
 
 void log_message(int level, const char* format, ...) {

@@ -10,6 +10,8 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "TK/tk_singl.h"
 
@@ -24,21 +26,38 @@ class tk_logger : public tk_singleton<tk_logger> {
 
   void write(int level, const char* text, size_t len);
   // The enabled and level tests of a message, in that order; empties the file
-  // first when this is the first message since logging was switched on.
+  // first when this is the first message written since logging was switched
+  // on (a message below the minimum level touches nothing).
   bool accepts(int level);
   // Formats straight into the file (no buffer); what log_message calls.
   void write_v(int level, const char* format, va_list args);
+
+  // Files the log must never be: the program's inputs (the dump, the table
+  // list). A log file that is one of them (same device and inode, whatever
+  // the name) is neither emptied nor written.
+  void protect(const std::string& path);
+  bool is_protected(const std::string& path) const;
+
+  // Called once, with a message, when the log file cannot be written (a full
+  // disk, a vanished folder); the program goes on without its log.
+  using failure_reporter = void (*)(const std::string& message);
+  void set_failure_reporter(failure_reporter reporter) { m_reporter = reporter; }
+  bool failed() const noexcept { return m_failed; }
 
   int m_min_level = 3;  // public, as the driver resets it after each table
 
  private:
   void truncate();
+  void report_failure(int err);
 
   std::string m_file_name;
   bool m_line_end = true;
   bool m_enabled = false;
   bool m_truncated = false;
   bool m_time_stamps = false;
+  bool m_failed = false;
+  failure_reporter m_reporter = nullptr;
+  std::vector<std::pair<uint64_t, uint64_t>> m_protected;  // device, inode
 };
 
 // printf-style; text is UTF-8. Wide texts are passed converted (tk_u8()).

@@ -188,6 +188,15 @@ void udb_database::empty_table(const tk_wstring& table) {
   execute(u"delete from " + table);
 }
 
+const tk_wstring* udb_database::find_table(const tk_wstring& table) const {
+  for (const tk_wstring& t : m_tables)
+    if (t == table) return &t;
+  if (case_sensitive) return nullptr;
+  for (const tk_wstring& t : m_tables)
+    if (tk_wcompare_no_case(t, table)) return &t;
+  return nullptr;
+}
+
 bool udb_database::is_table_exist(const tk_wstring& table) const {
   if (log_enabled(2))
     log_message(2, "udb_database::is_table_exist(%s,case_sensitive=%d)", tk_u8(table).c_str(),

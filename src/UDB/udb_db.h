@@ -69,6 +69,10 @@ class udb_database {
 
   const std::vector<tk_wstring>& get_tables() const { return m_tables; }
   bool is_table_exist(const tk_wstring& name) const;
+  // The table names list's entry for a name: the one spelled exactly so
+  // first (EMP and "Emp" are two tables), else the first that differs only
+  // in case (unless case_sensitive). Null when none matches.
+  const tk_wstring* find_table(const tk_wstring& name) const;
 
   // Recoverable (level-0) errors met while reading the catalogue or opening
   // a table, such as a refused metadata block or a column of unknown type:

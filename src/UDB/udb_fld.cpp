@@ -67,6 +67,7 @@ void udb_record::shape(const udb_schema& schema) {
 
 void udb_record::clear_values() {
   for (udb_field& field : *this) field.clear();
+  errors.clear();
 }
 
 udb_field* udb_record::get_field(std::u16string_view name) {

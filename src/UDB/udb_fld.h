@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "TK/tk_exc.h"
 #include "values/ole_var.h"
 
 // Flag word (`reserved`) values of a column descriptor.
@@ -64,7 +65,12 @@ class udb_record : public std::vector<udb_field> {
  public:
   virtual ~udb_record() = default;
   void shape(const udb_schema& schema);  // one empty field per column
-  void clear_values();                   // every value VT_EMPTY, storage kept
+  void clear_values();                   // every value VT_EMPTY and no errors, storage kept
   bool find_field(std::u16string_view name) const;
   udb_field* get_field(std::u16string_view name);  // null when absent
+
+  // Level-0 errors of single values (a value that cannot be written as it
+  // is stored): the record is still written, with those fields empty, and
+  // the caller reports each error naming the record.
+  std::vector<tk_exception> errors;
 };

@@ -8,6 +8,7 @@
 #include "common/csv_util.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,10 @@
 
 namespace {
 constexpr size_t csv_buffer_size = 1u << 20;
+
+// A full disk (or quota) stops every later table too: the run ends. Any other
+// failure belongs to this one file.
+int csv_write_error_level(int err) { return err == ENOSPC || err == EDQUOT ? 1 : 0; }
 }  // namespace
 
 csv_file::csv_file(const tk_wstring& path, const tk_wstring& delimiter)
@@ -36,21 +41,19 @@ csv_file::csv_file(const tk_wstring& path, const tk_wstring& delimiter, const ud
   write_header(fields);
 }
 
-csv_file::~csv_file() {
-  if (m_fd < 0) return;
-  try {
-    close();
-  } catch (const tk_exception& e) {
-    log_message(3, "%s", e.text().c_str());
-  }
-}
+csv_file::~csv_file() { discard(); }
 
 void csv_file::open_file() {
-  m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  struct stat st {};
+  const bool special =
+      ::stat(m_path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+  if (!special) m_temp_path = m_path + csv_temp_suffix;
+  const tk_string& target = write_path();
+  m_fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (m_fd < 0) {
     const int err = errno;
     throw tk_exception(tk_format("Cannot create CSV file '%s': %s", m_path.c_str(), strerror(err)),
-                       1);
+                       csv_write_error_level(err));
   }
   // One scan per field finds every reason to quote when the delimiter is a
   // single byte (tab, semicolon, comma).
@@ -75,9 +78,10 @@ void csv_file::write_csv_field(std::u16string_view text) {
   put_field(m_scratch);
 }
 
-// Quotes the field when it holds a quote, CR, LF or the delimiter. Every LF,
-// inside a value too, goes out as CR LF, as line ends of the format do; a CR
-// LF inside a value therefore becomes CR CR LF.
+// Quotes the field when it holds a quote, CR, LF or the delimiter. Line
+// breaks inside a value go out as stored (LF stays LF, CR LF stays CR LF):
+// RFC 4180 allows them in a quoted field, and rewriting them would change the
+// value. Only the records themselves end with CR LF.
 void csv_file::put_field(const std::string& text) {
   // One pass over the field: most fields need no quotes.
   bool quote = false;
@@ -94,13 +98,8 @@ void csv_file::put_field(const std::string& text) {
   }
   m_buf += '"';
   for (char c : text) {
-    if (c == '"') {
-      m_buf.append("\"\"", 2);
-    } else if (c == '\n') {
-      m_buf.append("\r\n", 2);
-    } else {
-      m_buf += c;
-    }
+    if (c == '"') m_buf += '"';
+    m_buf += c;
   }
   m_buf += '"';
 }
@@ -144,11 +143,19 @@ void csv_file::flush_buffer() {
 }
 
 void csv_file::raise_write_error(int err) {
-  // Nothing more goes to a file that lost data: the run ends with this error.
+  // Nothing more goes to a file that lost data, and a file cut at an
+  // arbitrary byte is of no use: it is removed.
+  discard();
+  throw tk_exception(tk_format("Cannot write CSV file '%s': %s", m_path.c_str(), strerror(err)),
+                     csv_write_error_level(err));
+}
+
+void csv_file::discard() noexcept {
   m_buf.clear();
+  if (m_fd < 0) return;
   ::close(m_fd);
   m_fd = -1;
-  throw tk_exception(tk_format("Cannot write CSV file '%s': %s", m_path.c_str(), strerror(err)), 1);
+  if (!m_temp_path.empty()) ::unlink(m_temp_path.c_str());
 }
 
 void csv_file::close() {
@@ -159,7 +166,15 @@ void csv_file::close() {
   // close(2) is where network file systems report a failed write.
   if (::close(fd) != 0 && errno != EINTR) {
     const int err = errno;
+    if (!m_temp_path.empty()) ::unlink(m_temp_path.c_str());
     throw tk_exception(tk_format("Cannot write CSV file '%s': %s", m_path.c_str(), strerror(err)),
-                       1);
+                       csv_write_error_level(err));
+  }
+  if (m_temp_path.empty()) return;
+  if (::rename(m_temp_path.c_str(), m_path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(m_temp_path.c_str());
+    throw tk_exception(
+        tk_format("Cannot give CSV file '%s' its name: %s", m_path.c_str(), strerror(err)), 0);
   }
 }

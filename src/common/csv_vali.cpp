@@ -53,6 +53,31 @@ char32_t csv_next_code_point(const tk_wstring& text, size_t& i) {
   return c;
 }
 
+// UTF-8 length of a UTF-16 text.
+size_t csv_utf8_bytes(const tk_wstring& text) {
+  size_t n = 0;
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = csv_next_code_point(text, i);
+    n += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+  }
+  return n;
+}
+
+// The longest start of text that takes at most `bytes` UTF-8 bytes, cut
+// between characters.
+tk_wstring csv_cut_to_bytes(const tk_wstring& text, size_t bytes) {
+  size_t n = 0, i = 0;
+  while (i < text.size()) {
+    size_t next = i;
+    const char32_t c = csv_next_code_point(text, next);
+    const size_t len = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    if (n + len > bytes) break;
+    n += len;
+    i = next;
+  }
+  return text.substr(0, i);
+}
+
 bool csv_all_name_chars(const tk_wstring& name) {
   for (size_t i = 0; i < name.size();)
     if (!csv_is_name_char(csv_next_code_point(name, i))) return false;
@@ -77,6 +102,9 @@ csv_validator::csv_validator(const tk_wstring& folder) : udb_validator(0), folde
 bool csv_validator::is_acceptable(const tk_wstring& name) const {
   if (log_enabled(1)) log_message(1, "csv_validator::is_acceptable(%s)", tk_u8(name).c_str());
   if (!udb_validator::is_acceptable(name)) return false;
+  // Two Oracle names of 128 characters (OWNER.TABLE) are more than a file
+  // system takes.
+  if (csv_utf8_bytes(name) > csv_max_name_bytes) return false;
   return csv_all_name_chars(name);
 }
 
@@ -91,9 +119,13 @@ tk_wstring csv_validator::get_safe_name(const tk_wstring& name) const {
     else
       base += u'_';
   }
+  if (csv_utf8_bytes(base) > csv_max_name_bytes) base = csv_cut_to_bytes(base, csv_max_name_bytes);
   if (is_acceptable(base) && !is_duplicated(base)) return base;
   if (max_length != 0 && base.size() + 3 > max_length)
     base.resize(max_length > 3 ? max_length - 3 : 0);
+  // Room for the counter.
+  if (csv_utf8_bytes(base) + 3 > csv_max_name_bytes)
+    base = csv_cut_to_bytes(base, csv_max_name_bytes - 3);
   for (int i = 0; i < 1000; ++i) {
     tk_wstring candidate = base + tk_u16(tk_format("%03d", i));
     if (is_acceptable(candidate) && !is_duplicated(candidate)) return candidate;
@@ -168,12 +200,13 @@ tk_wstring csv_engine::get_full_file_name(const tk_wstring& name) const {
   return path + file;
 }
 
-bool csv_engine::delete_tab(const tk_wstring& name) {
+bool csv_engine::delete_tab(const tk_wstring& name, const tk_string& keep) {
   if (log_enabled(1)) log_message(1, "csv_engine::delete_tab(%s)", tk_u8(name).c_str());
   const tk_string dir = tk_u8(folder);
   for (size_t i = 0; i < m_existing.size(); ++i) {
     if (!tk_wcompare_no_case(m_existing[i], name)) continue;
     const tk_string path = csv_join(dir, m_files[i]);
+    if (path == keep) continue;
     // A file gone since the folder was listed leaves nothing to delete.
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
       const int err = errno;

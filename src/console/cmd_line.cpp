@@ -36,6 +36,9 @@ void ansi_cmd_line::classify() {
   for (const cmd_option* row = m_table;; ++row) {
     const size_t len = std::strlen(row->prefix);
     if (std::strncmp(arg, row->prefix, len) != 0) continue;
+    // A flag (a prefix without '=') matches only whole: --silentX is no
+    // --silent but an unknown option.
+    if (len > 0 && row->prefix[len - 1] != '=' && arg[len] != '\0') continue;
     if (len == 0) {
       // Every unrecognised argument is kept: the caller shows the usage for
       // any number of them.

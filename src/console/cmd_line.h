@@ -1,6 +1,7 @@
 // Command-line tokenizer of the console program: classifies each argument by
-// the first option whose prefix it begins with, and collects the arguments
-// that match none.
+// the first option whose prefix it begins with (a flag, whose prefix has no
+// '=', must match the whole argument), and collects the arguments that match
+// none.
 #pragma once
 
 #include <string>

@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <memory>
+#include <vector>
 
 #include "TK/tk_exc.h"
 #include "TK/tk_log.h"
@@ -44,8 +45,11 @@ class ora_dump_opener_t : public tk_thread_functor {
     const tk_string path8 = tk_u8(path);
     log_message(3, "Reading file '%s'\r\n", path8.c_str());
     if (!converter.silent) console_out("Reading file " + path8 + "\n");
+    std::vector<tk_wstring> paths{path};
+    paths.insert(paths.end(), converter.source_parts.begin(), converter.source_parts.end());
+    reader.m_b_allow_partial = converter.allow_partial;
     try {
-      database = reader.open(path);
+      database = reader.open(paths);
     } catch (const tk_exception& e) {
       error_handler::instance().handle(e, 1);
       throw error_exit{TALVEX_EXIT_FAILURE};

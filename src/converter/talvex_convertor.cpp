@@ -3,6 +3,8 @@
 #include "converter/talvex_convertor.h"
 
 #include <exception>
+#include <set>
+#include <string>
 
 #include "TK/tk_exc.h"
 #include "TK/tk_log.h"
@@ -21,6 +23,29 @@ const tk_wstring& talvex_delimiter(uint32_t index) {
 }
 
 }  // namespace
+
+tk_wstring talvex_resolve_table_name(const std::vector<tk_wstring>& keys, const tk_wstring& name) {
+  for (const tk_wstring& key : keys)
+    if (key == name || tk_wcompare_no_case(key, name)) return name;
+  // A plain name (EMPLOYEES) stands for the one table of that name under an
+  // owner or tablespace (HR.EMPLOYEES): exact case first, then any case.
+  for (const bool exact : {true, false}) {
+    const tk_wstring* found = nullptr;
+    int matches = 0;
+    for (const tk_wstring& key : keys) {
+      const size_t dot = key.rfind(u'.');
+      if (dot == tk_wstring::npos) continue;
+      const std::u16string_view plain = std::u16string_view(key).substr(dot + 1);
+      if (exact ? plain == name : tk_wcompare_no_case(plain, name)) {
+        found = &key;
+        ++matches;
+      }
+    }
+    if (matches == 1) return *found;
+    if (matches > 1) break;  // ambiguous: the name stays as given
+  }
+  return name;
+}
 
 talvex_convertor::talvex_convertor() {
   log_message(2, "udb_converter::ctor");
@@ -46,9 +71,83 @@ void talvex_convertor::get_all_tables(std::vector<tk_wstring>& list) const {
   if (source_db) list = source_db->get_tables();
 }
 
+// ---- settings profiles -----------------------------------------------------------
+
+namespace {
+
+constexpr char16_t k_csv_settings[] = u"CSV settings";
+
+// The delimiter index in decimal (0 tab, 1 semicolon, 2 comma); blanks may
+// stand before it.
+bool parse_delimiter(const tk_wstring& v, uint32_t& index) {
+  size_t i = v.find_first_not_of(u' ');
+  if (i == tk_wstring::npos) return false;
+  uint32_t n = 0;
+  for (; i < v.size(); ++i) {
+    if (v[i] < u'0' || v[i] > u'9') return false;
+    n = n * 10 + static_cast<uint32_t>(v[i] - u'0');
+    if (n > 2) return false;
+  }
+  index = n;
+  return true;
+}
+
+const char* check_delimiter(const tk_wstring& v) {
+  uint32_t index = 0;
+  return parse_delimiter(v, index) ? nullptr : "Invalid CSV delimiter";
+}
+
+void apply_delimiter(talvex_convertor& c, const tk_wstring& v) {
+  parse_delimiter(v, c.delimiter_index);
+}
+
+// The keys of "CSV settings", in the order they are written.
+constexpr udb_profile_key<talvex_convertor> k_csv_keys[] = {
+    udb_flag_key<talvex_convertor, &talvex_convertor::include_field_names>(k_csv_settings,
+                                                                           u"Include field names"),
+    {k_csv_settings, u"CSV delimiter", check_delimiter, apply_delimiter,
+     [](const talvex_convertor& c) { return tk_u16(std::to_string(c.delimiter_index)); }},
+    // Spatial values with their SRID (--ewkt).
+    udb_flag_key<talvex_convertor, &talvex_convertor::ewkt>(k_csv_settings, u"Spatial as EWKT"),
+};
+
+}  // namespace
+
+std::vector<tk_wstring> talvex_convertor::profile_sections() const {
+  std::vector<tk_wstring> sections = udb_converter::profile_sections();
+  sections.push_back(k_csv_settings);
+  return sections;
+}
+
 bool talvex_convertor::load_profile(const tk_wstring& path) {
   if (log_enabled(2)) log_message(2, "talvex_convertor::load_profile(%s)", tk_u8(path).c_str());
-  throw tk_exception("Profiles are not supported yet", 1);
+  udb_profile profile;
+  profile.load(path);
+  load_profile(profile);
+  profile_files.push_back(profile.file_name());
+  return true;
+}
+
+bool talvex_convertor::load_profile(const udb_profile& profile) {
+  // Everything is checked before anything is applied, so that a profile
+  // with a fault leaves the settings as they were.
+  udb_converter::check_profile(profile);
+  udb_check_profile_keys<talvex_convertor>(profile, k_csv_keys);
+  udb_converter::load_profile(profile);
+  udb_apply_profile_keys<talvex_convertor>(*this, profile, k_csv_keys);
+  return true;
+}
+
+bool talvex_convertor::store_profile(const tk_wstring& path) const {
+  if (log_enabled(2)) log_message(2, "talvex_convertor::store_profile( %s )", tk_u8(path).c_str());
+  udb_profile profile;
+  store_profile(profile);
+  return profile.store(path);
+}
+
+void talvex_convertor::store_profile(udb_profile& profile) const {
+  udb_converter::store_profile(profile);
+  udb_store_profile_keys<talvex_convertor>(*this, profile, k_csv_keys);
 }
 
 void talvex_convertor::operator()() {
@@ -69,11 +168,15 @@ void talvex_convertor::operator()() {
 
 void talvex_convertor::convert() {
   opener.reader.m_b_qualify_names = true;
+  opener.reader.m_b_ewkt = ewkt;
   table_count = 0;
   table_index = 0;
   current_table.clear();
   table_records = 0;
   current_record = 0;
+  m_totals = run_totals();
+  m_line_open = false;
+  error_handler::instance().reset_counts();
   // A delimiter out of range (only a profile can set one) ends the run
   // before anything is written.
   talvex_delimiter(delimiter_index);
@@ -84,26 +187,24 @@ void talvex_convertor::convert() {
     if (!source_db) throw tk_exception("The dump file could not be opened", 1);
     if (opener.reader.m_b_first_part)
       console_err(
-          "This is the first part of multifile dump. The program extracts data stored in this file "
-          "only, other parts of the dump will not be processed. See 'Troubleshooting' article of "
-          "the product documentation for solution.\n");
+          "Warning: this is the first part of a multi-file dump, and its other files are not "
+          "here. Only the data stored in this file is converted; rows in the other parts are not. "
+          "To convert everything, put the other files beside it or name them with more --src= "
+          "options.\n");
+    report_missing_parts();
   }
   report_source_errors(tk_wstring());
 
+  // The dump is open and recognised, the tables to convert are known: only
+  // now may the destination be emptied.
+  const std::vector<tk_wstring> jobs = resolve_jobs();
+  prepare_dest();
   csv_engine engine(dest_folder, tk_wstring());
-  if (table_list.empty() && table_jobs.empty()) table_list = source_db->get_tables();
-  table_count = static_cast<int32_t>(table_list.size() + table_jobs.size());
+  table_count = static_cast<int32_t>(jobs.size());
   log_message(3, "Converting file '%s' (%d tables)\r\n", tk_u8(source_file).c_str(), table_count);
   if (!silent) console_out(tk_format("Converting Oracle dump file (%d tables)\n", table_count));
 
   csv_validator validator(dest_folder);
-  // The jobs of this run: queued jobs first, then the chosen tables. Walked
-  // from a copy so that a second run does not convert every table twice.
-  std::vector<tk_wstring> jobs;
-  jobs.reserve(static_cast<size_t>(table_count));
-  for (const string_pair& job : table_jobs) jobs.push_back(job.first);
-  for (const tk_wstring& name : table_list) jobs.push_back(name);
-
   for (const tk_wstring& name : jobs) {
     convert_table(name, engine, validator);
     ++table_index;
@@ -111,6 +212,62 @@ void talvex_convertor::convert() {
   error_handler::instance().clear_context();
   table_index = 0;
   table_count = 0;
+  print_summary();
+}
+
+// The tables of this run: queued jobs first, then the chosen tables (all of
+// the dump when none are chosen), each as the catalogue names it and once.
+// Walked from a copy so that a second run does not convert every table twice.
+std::vector<tk_wstring> talvex_convertor::resolve_jobs() {
+  const bool chosen = !table_list.empty() || !table_jobs.empty();
+  if (!chosen) table_list = source_db->get_tables();
+  std::vector<tk_wstring> names;
+  names.reserve(table_list.size() + table_jobs.size());
+  for (const string_pair& job : table_jobs) names.push_back(job.first);
+  for (const tk_wstring& name : table_list) names.push_back(name);
+
+  const std::vector<tk_wstring> tables = source_db->get_tables();
+  std::vector<tk_wstring> jobs;
+  jobs.reserve(names.size());
+  std::set<tk_wstring> seen;
+  for (const tk_wstring& name : names) {
+    // An exact spelling wins over one that differs only in case, so EMP and
+    // "Emp" stay two tables, while emp and EMP listed for a dump that has
+    // only EMP name it twice.
+    const tk_wstring* key = source_db->find_table(name);
+    // A plain name stands for the one table of that name under an owner.
+    if (key == nullptr) key = source_db->find_table(talvex_resolve_table_name(tables, name));
+    if (key == nullptr) {
+      log_message(3, "Table '%s' not found in the dump", tk_u8(name).c_str());
+      if (!silent) console_err("Table " + tk_u8(name) + " not exists\n");
+      ++m_totals.tables_not_found;
+      continue;
+    }
+    if (!seen.insert(*key).second) {
+      log_message(3, "Table '%s' is listed more than once", tk_u8(*key).c_str());
+      continue;
+    }
+    jobs.push_back(*key);
+  }
+  if (chosen && jobs.empty() && !names.empty()) {
+    const tk_string where = table_list_file.empty() ? tk_string() : " in '" + table_list_file + "'";
+    throw tk_exception(tk_format("None of the %zu table names listed%s is a table of the dump.",
+                                 names.size(), where.c_str()),
+                       1);
+  }
+  return jobs;
+}
+
+// A dump converted without some of its files (--partial): every missing
+// file is an error of the run, so the run does not pass for complete.
+void talvex_convertor::report_missing_parts() {
+  error_handler& handler = error_handler::instance();
+  handler.clear_context();
+  for (const tk_string& part : opener.reader.m_missing_parts)
+    handler.handle(
+        tk_exception(
+            "The multifile dump's " + part + " is missing: the data it holds is not converted", 0),
+        1);
 }
 
 void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
@@ -119,26 +276,22 @@ void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
   table_records = 0;
   current_record = 0;
   const tk_string name8 = tk_u8(name);
+  std::unique_ptr<csv_file> csv;
   try {
-    if (!source_db->is_table_exist(name)) {
-      if (!silent) console_err("Table " + name8 + " not exists\n");
-      return;
-    }
     std::unique_ptr<udb_recordset> table = source_db->get_table(name, 1);
     report_source_errors(name);
     if (!table || table->get_schema().empty()) return;
 
     const bool acceptable = validator.is_acceptable(name);
     const tk_wstring output_name = acceptable ? name : validator.get_safe_name(name);
-    if (engine.is_table_exist(output_name)) {
-      if (existing_folder_mode == 2) return;
-      if (existing_folder_mode == 1) engine.delete_tab(output_name);
+    if (engine.is_table_exist(output_name) && existing_folder_mode == 2) {
+      ++m_totals.files_kept;
+      return;
     }
     const tk_wstring path = engine.get_full_file_name(output_name);
     const tk_wstring& delimiter = talvex_delimiter(delimiter_index);
-    std::unique_ptr<csv_file> csv =
-        include_field_names ? std::make_unique<csv_file>(path, delimiter, table->get_schema())
-                            : std::make_unique<csv_file>(path, delimiter);
+    csv = include_field_names ? std::make_unique<csv_file>(path, delimiter, table->get_schema())
+                              : std::make_unique<csv_file>(path, delimiter);
 
     // A later table whose name equals this output name (ignoring case) must
     // not reuse the file, and a generated name is never given out twice.
@@ -151,26 +304,57 @@ void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
 
     table_records = table->m_record_counter;
     if (!silent) console_out("Converting table " + name8);
+    m_line_open = !silent;
     if (definitions_only) {
       // No record is read; the next table's text continues on this line.
-      csv->close();
+      finish_table(*csv, engine, output_name);
       return;
     }
     convert_records(*table, *csv, name);
     if (tk_logger* logger = tk_logger::get()) logger->m_min_level = 3;
-    // Close before reporting: a write error belongs to this table.
-    csv->close();
+    // The file gets its name before the table is reported done: a write
+    // error belongs to this table.
+    finish_table(*csv, engine, output_name);
     if (!silent)
       console_out(tk_format(" (%llu records)\n", static_cast<unsigned long long>(current_record)));
+    m_line_open = false;
     log_message(3, "Table '%s' (%llu records) is converted\r\n", name8.c_str(),
                 static_cast<unsigned long long>(current_record));
     // What the reader found out while reading the rows (the file ending
     // inside them, say) is reported once the table's line is complete.
     report_source_errors(name);
   } catch (const tk_exception& e) {
+    keep_partial_table(csv.get());
     error_handler& handler = error_handler::instance();
     handler.set_context(name);
     handler.handle(e, 0);
+  } catch (const error_exit&) {
+    // A fatal error in a record: the rows before it stay, under the final
+    // name, as the error report says.
+    keep_partial_table(csv.get());
+    throw;
+  }
+}
+
+void talvex_convertor::finish_table(csv_file& csv, csv_engine& engine,
+                                    const tk_wstring& output_name) {
+  const tk_string path = csv.path();
+  csv.close();
+  // Mode 1: files of this table under another spelling (Emp.CSV) go once
+  // the new file is in place; the new file itself replaced emp.csv.
+  if (existing_folder_mode == 1 && engine.is_table_exist(output_name))
+    engine.delete_tab(output_name, path);
+  ++m_totals.tables_converted;
+  m_totals.rows_written += csv.m_record_counter;
+}
+
+void talvex_convertor::keep_partial_table(csv_file* csv) noexcept {
+  if (csv == nullptr || !csv->is_open()) return;
+  try {
+    csv->close();
+    m_totals.rows_written += csv->m_record_counter;
+  } catch (const tk_exception& e) {
+    log_message(3, "%s", e.text().c_str());
   }
 }
 
@@ -197,6 +381,12 @@ void talvex_convertor::convert_records(udb_recordset& table, csv_file& csv,
       const udb_record* record = table.get_item1();
       if (record == nullptr) break;
       csv.append_record(*record);
+      // Values that could not be written left their fields empty; the row
+      // itself is written and each such value is reported.
+      for (const tk_exception& e : record->errors) {
+        handler.set_context(name, current_record + 1);
+        handler.handle_value(e);
+      }
     } catch (const tk_exception& e) {
       // A bad record is reported, skipped and counted; the table goes on.
       handler.set_context(name, current_record + 1);
@@ -205,4 +395,42 @@ void talvex_convertor::convert_records(udb_recordset& table, csv_file& csv,
     table.next();
     ++current_record;
   }
+}
+
+namespace {
+
+tk_string talvex_count(uint64_t n, const char* one, const char* many) {
+  return tk_format("%llu %s", static_cast<unsigned long long>(n), n == 1 ? one : many);
+}
+
+}  // namespace
+
+int talvex_convertor::exit_status() const {
+  const error_handler* handler = error_handler::get();
+  const bool errors = handler != nullptr && handler->had_errors();
+  return errors || m_totals.tables_not_found != 0 ? TALVEX_EXIT_PARTIAL : TALVEX_EXIT_SUCCESS;
+}
+
+// One line that tells whether the run is complete: what was written, what
+// was skipped, and where the files are.
+void talvex_convertor::print_summary() {
+  const error_handler& handler = error_handler::instance();
+  tk_string line = "Summary: " + talvex_count(m_totals.tables_converted, "table", "tables") +
+                   " converted, " + talvex_count(m_totals.rows_written, "row", "rows") +
+                   " written, " + talvex_count(handler.records_skipped, "record", "records") +
+                   " and " + talvex_count(handler.tables_skipped, "table", "tables") +
+                   " skipped with errors";
+  if (handler.values_failed != 0)
+    line += ", " + talvex_count(handler.values_failed, "value", "values") + " left empty";
+  if (m_totals.tables_not_found != 0)
+    line += ", " + talvex_count(m_totals.tables_not_found, "listed table", "listed tables") +
+            " not found";
+  if (m_totals.files_kept != 0)
+    line += ", " + talvex_count(m_totals.files_kept, "existing file", "existing files") + " kept";
+  line += "; CSV files in '" + tk_u8(dest_folder) + "'";
+  log_message(3, "%s", line.c_str());
+  if (silent) return;
+  if (m_line_open) console_out("\n");
+  m_line_open = false;
+  console_out(line + "\n");
 }

@@ -28,37 +28,92 @@ class talvex_convertor : public udb_converter {
 
   // Runs one conversion with the current settings. When no source database
   // is set yet, the dump named by source_file is opened first (console).
-  // Level-0 errors are reported and skipped; a level-1 or level-2 error ends
-  // the run with error_exit after the files written so far are closed.
+  // The destination is prepared (mode 0 empties it) only once the dump is
+  // open and recognised. Level-0 errors are reported and skipped; a level-1
+  // or level-2 error ends the run with error_exit after the files written so
+  // far are closed.
   void operator()() override;
   bool is_complete() override { return false; }
   bool is_ready() override { return true; }
   void set_silent(bool b) override { silent = b; }
 
-  // Prepares the destination folder (mode 0 empties it). Raises tk_exception
-  // (level 1) or tk_exception_ex when the folder cannot be used.
+  // Checks the destination folder before anything is read: write access,
+  // not a file, and for mode 0 the folder holds nothing but files this
+  // program writes. Deletes and creates nothing: that waits until the dump
+  // has been recognised (prepare_dest). Raises tk_exception (level 1) when
+  // the folder cannot be used.
   void check_dest();
+  // Empties the destination (mode 0, after check_dest, keeping the folder
+  // itself) and creates it when missing. Called by the conversion once the
+  // dump is open.
+  void prepare_dest();
   void get_all_tables(std::vector<tk_wstring>& list) const;
-  // Settings profiles are not supported yet: raises tk_exception (level 1).
+
+  // Settings profiles (the file format is udb_profile's; this converter adds
+  // the section "CSV settings"). Loading checks the whole profile before it
+  // changes any setting: a file that cannot be read or holds anything this
+  // converter would not take raises tk_exception (level 1) naming the file
+  // and line. Non-empty values replace the current settings; the rest stay.
   bool load_profile(const tk_wstring& path);
+  bool load_profile(const udb_profile& profile);
+  // Writes the current settings as a profile; raises tk_exception when the
+  // file cannot be written or a setting cannot be held by the format.
+  bool store_profile(const tk_wstring& path) const;
+  void store_profile(udb_profile& profile) const;
+  std::vector<tk_wstring> profile_sections() const override;
+
+  // What the last run did: the summary line and the exit status.
+  struct run_totals {
+    uint32_t tables_converted = 0;  // files written without a table error
+    uint64_t rows_written = 0;
+    uint32_t tables_not_found = 0;  // listed names the dump does not hold
+    uint32_t files_kept = 0;        // mode 2: existing files left alone
+  };
+  const run_totals& totals() const { return m_totals; }
+  // 0 when every table was converted completely; 1 when records or tables
+  // were skipped with errors or a listed table was not found.
+  int exit_status() const;
 
   ora_dump_opener_t<talvex_convertor> opener;
   std::unique_ptr<udb_database> source_db;  // declared after the opener: released first
   bool include_field_names = true;
-  uint32_t delimiter_index = 1;  // 0 tab, 1 semicolon, 2 comma
-  tk_string table_list_file;     // the --tab_file= path, kept for check_dest
+  uint32_t delimiter_index = 1;          // 0 tab, 1 semicolon, 2 comma
+  tk_string table_list_file;             // the --tab_file= path, kept for check_dest
+  std::vector<tk_string> profile_files;  // profiles loaded, kept for check_dest
+  // Spatial values as EWKT: "SRID=8307;POINT (...)" when the value has a SRID.
+  bool ewkt = false;
+  // Further files of a dump written as several files (source_file is the
+  // first), and whether a dump of which files are missing is converted
+  // without them.
+  std::vector<tk_wstring> source_parts;
+  bool allow_partial = false;
 
  private:
   void convert();
+  std::vector<tk_wstring> resolve_jobs();
   void convert_table(const tk_wstring& name, csv_engine& engine, csv_validator& validator);
   void convert_records(udb_recordset& table, csv_file& csv, const tk_wstring& name);
+  void finish_table(csv_file& csv, csv_engine& engine, const tk_wstring& output_name);
+  void keep_partial_table(csv_file* csv) noexcept;
+  void print_summary();
   void refuse_to_empty(const tk_string& dest) const;
   // Hands the recoverable errors the dump reader recorded to the error
   // handler, in the context of the table (none while the dump is opened).
   void report_source_errors(const tk_wstring& table);
+  void report_missing_parts();
+
+  run_totals m_totals;
+  bool m_empty_dest = false;  // check_dest found a folder for mode 0 to empty
+  bool m_line_open = false;   // a console line waits for its end
 
   static inline talvex_convertor* s_instance = nullptr;
 };
+
+// The catalogue key a requested table name stands for: the name itself when
+// a key matches it (in any case), else the one key whose part after the
+// owner equals it (exact case first, then any case); unchanged when none or
+// several do.
+tk_wstring talvex_resolve_table_name(const std::vector<tk_wstring>& keys, const tk_wstring& name);
 
 // Removes the folder with everything in it (recursive) or its files only.
 // Entries whose names begin with a dot are left alone, and so is the folder

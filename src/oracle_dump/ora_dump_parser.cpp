@@ -241,6 +241,16 @@ void ora_dump_parser::parse_table_description(const char* xml, size_t length,
   }
 }
 
+bool ora_dump_parser::in_skipped_subtree() const {
+  for (size_t i = 3; i + 1 < m_path.size(); ++i) {
+    const tk_wstring& a = m_path[i];
+    if (a == u"LOBMD" || a == u"SEQUENCE" || a == u"CON" || a == u"IND" || a == u"ANC_OBJ" ||
+        a == u"PART_OBJ" || a == u"STORAGE" || a == u"TYPE_OBJ")
+      return true;
+  }
+  return false;
+}
+
 const tk_wstring& ora_dump_parser::parent(size_t up) const {
   static const tk_wstring none;
   // m_path.back() is the element being handled; its parent is one before.
@@ -274,6 +284,9 @@ void ora_dump_parser::startElement(const XMLCh* const name, xercesc::AttributeLi
     return;
   }
   if (depth < 4) return;
+  // The column lists of a constraint's own index (IND) and of other passed
+  // over subtrees must not clear the constraint's columns.
+  if (in_skipped_subtree()) return;
   if (is_column_item(el)) {
     m_fd.reset();
   } else if (el == u"COL_LIST") {
@@ -354,11 +367,9 @@ void ora_dump_parser::endElement(const XMLCh* const name) {
   const tk_wstring& obj = m_path[2];
 
   // Subtrees without anything for the model.
+  if (in_skipped_subtree()) return;
   for (size_t i = 3; i + 1 < depth; ++i) {
     const tk_wstring& a = m_path[i];
-    if (a == u"LOBMD" || a == u"SEQUENCE" || a == u"CON" || a == u"IND" || a == u"ANC_OBJ" ||
-        a == u"PART_OBJ" || a == u"STORAGE" || a == u"TYPE_OBJ")
-      return;
     if (a == u"TYPEMD") {
       if (el == u"NAME" && i + 2 == depth && m_fd.typemd_name.empty()) m_fd.typemd_name = m_text;
       return;
@@ -473,7 +484,8 @@ void ora_dump_parser::add_field(ora_pump_field_desc& fd) {
     if (fd.property & 0x20) log_message(3, "Skip system column '%s'", tk_u8(fd.name).c_str());
     return;
   }
-  static const int32_t no_fix[] = {12, 180, 181, 184, 185, 186, 187, 188, 231, 232};
+  // Datetime and interval types keep their scale: it is the fraction digits.
+  static const int32_t no_fix[] = {12, 180, 181, 182, 183, 184, 185, 186, 187, 188, 231, 232};
   if (std::find(std::begin(no_fix), std::end(no_fix), fd.type_num) == std::end(no_fix) &&
       fd.precision < fd.scale) {
     log_message(2, "Scale(%d) > precision(%d), fix it", fd.scale, fd.precision);
@@ -559,8 +571,11 @@ void ora_dump_parser::add_index() {
     return;
   }
   const udb_index idx = build_index();
+  // Check and NOT NULL constraints (CONTYPE 1, 7 ...) name columns too, but
+  // are no keys.
+  const bool key = m_contype == 2 || m_contype == 3;
   m_contype = 0;
-  if (!idx.fields.empty() && m_table != nullptr) m_table->indexes.push_back(idx);
+  if (key && !idx.fields.empty() && m_table != nullptr) m_table->indexes.push_back(idx);
   m_fd.reset();
   m_columns.clear();
 }
@@ -571,6 +586,8 @@ void ora_dump_parser::add_global_index() {
     add_foreign_key();
   } else if (m_global_indices == nullptr) {
     log_message(2, "p_global_indices is not set");
+  } else if (m_kind == OBJ_CONSTRAINT && m_contype != 2 && m_contype != 3) {
+    log_message(2, "Constraint of type %d is no key", m_contype);
   } else {
     const udb_index idx = build_index();
     if (!idx.fields.empty()) {
@@ -647,14 +664,14 @@ std::string open_tag(int kind) {
   return w;
 }
 
-// Position of the last `pattern` in [from, to); SIZE_MAX when there is none.
-size_t last_of(const uint8_t* d, size_t from, size_t to, const std::string& pattern) {
-  size_t last = SIZE_MAX;
+// Offset of the last `pattern` in [from, to); -1 when there is none.
+int64_t last_of(const ora_dump_stream& s, int64_t from, int64_t to, const std::string& pattern) {
+  int64_t last = -1;
   while (from < to) {
-    const void* hit = ::memmem(d + from, to - from, pattern.data(), pattern.size());
-    if (hit == nullptr) break;
-    last = static_cast<size_t>(static_cast<const uint8_t*>(hit) - d);
-    from = last + 1;
+    const int64_t hit = s.find(pattern.data(), pattern.size(), from, to);
+    if (hit < 0) break;
+    last = hit;
+    from = hit + 1;
   }
   return last;
 }
@@ -664,13 +681,14 @@ size_t last_of(const uint8_t* d, size_t from, size_t to, const std::string& patt
 bool ora_pump_collect_xml(const ora_dump_stream& s, int64_t start, int kind,
                           std::vector<uint8_t>& payload, int64_t& end, ora_pump_xml_memo* memo) {
   payload.clear();
-  const uint8_t* d = s.data();
-  const size_t size = static_cast<size_t>(s.size());
-  if (start < 0 || static_cast<size_t>(start) + 4 > size) return false;
+  const int64_t size = s.size();
+  if (start < 0 || start + 4 > size) return false;
   const std::string tag = end_tag(kind);
-  size_t q = static_cast<size_t>(start);
+  int64_t q = start;
+  uint8_t h[5];
+  if (s.read_at(q, h, 4) < 4) return false;
 
-  if (d[q] != 0x01 || d[q + 1] != 0xFE) {
+  if (h[0] != 0x01 || h[1] != 0xFE) {
     // Plain text after the header: it runs to the closing tag. What one
     // search finds holds for every document that starts before its result,
     // so each byte is searched once however many documents are cut short.
@@ -680,20 +698,22 @@ bool ora_pump_collect_xml(const ora_dump_stream& s, int64_t start, int kind,
     ora_pump_xml_memo& m = memo != nullptr ? *memo : scratch;
     if (q >= m.no_end_tag_from[k]) return false;
     ora_pump_xml_memo::plain_span& span = m.span[k];
-    if (span.from == SIZE_MAX || q < span.from || q > span.tag_at) {
-      const void* hit = ::memmem(d + q, size - q, tag.data(), tag.size());
-      if (hit == nullptr) {
+    if (span.from < 0 || q < span.from || q > span.tag_at) {
+      const int64_t hit = s.find(tag.data(), tag.size(), q, size);
+      if (hit < 0) {
         m.no_end_tag_from[k] = q;
         return false;
       }
       span.from = q;
-      span.tag_at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - d);
-      span.last_open = last_of(d, q + 1, span.tag_at, open_tag(kind));
+      span.tag_at = hit;
+      span.last_open = last_of(s, q + 1, hit, open_tag(kind));
     }
-    if (span.last_open != SIZE_MAX && span.last_open > q) return false;
-    const size_t e = span.tag_at + tag.size();
-    payload.assign(d + q, d + e);
-    end = static_cast<int64_t>(e);
+    // Another document begins before the closing tag: this one was cut
+    // short, and the tag belongs to the later one.
+    if (span.last_open > q) return false;
+    const int64_t e = span.tag_at + static_cast<int64_t>(tag.size());
+    if (!s.copy(q, static_cast<size_t>(e - q), payload)) return false;
+    end = e;
     return true;
   }
 
@@ -703,22 +723,22 @@ bool ora_pump_collect_xml(const ora_dump_stream& s, int64_t start, int kind,
     if (memo != nullptr) memo->dead_pieces.insert(walked.begin(), walked.end());
     return false;
   };
-  size_t n = (static_cast<size_t>(d[q + 2]) << 8) | d[q + 3];
+  size_t n = (static_cast<size_t>(h[2]) << 8) | h[3];
   q += 4;
   for (;;) {
-    if (n > size - q) return fail();  // truncated piece
+    if (static_cast<int64_t>(n) > size - q) return fail();  // truncated piece
     const uint64_t piece = (static_cast<uint64_t>(q) << 16) | n;
     if (memo != nullptr && memo->dead_pieces.count(piece) != 0) {
       // The chain goes on as one already followed to its failed end. Only a
       // closing tag straddling into this piece could still end it here.
       const size_t keep = std::min(payload.size(), tag.size() - 1);
       std::string joint(payload.end() - static_cast<std::ptrdiff_t>(keep), payload.end());
-      joint.append(reinterpret_cast<const char*>(d + q), std::min(n, tag.size() - 1));
+      s.copy(q, std::min(n, tag.size() - 1), joint);
       if (joint.find(tag) == std::string::npos) return fail();
     }
     walked.push_back(piece);
     const size_t piece_start = payload.size();
-    payload.insert(payload.end(), d + q, d + q + n);
+    if (!s.copy(q, n, payload)) return fail();
     // The closing tag may straddle two pieces: search from tag.size() back.
     const size_t from = piece_start >= tag.size() ? piece_start - tag.size() + 1 : 0;
     const void* hit =
@@ -726,19 +746,19 @@ bool ora_pump_collect_xml(const ora_dump_stream& s, int64_t start, int kind,
     if (hit != nullptr) {
       const size_t e =
           static_cast<size_t>(static_cast<const uint8_t*>(hit) - payload.data()) + tag.size();
-      // Map the payload offset back into the file: it lies in this piece.
-      end = static_cast<int64_t>(e >= piece_start ? q + (e - piece_start) : q);
+      // Map the payload offset back into the dump: it lies in this piece.
+      end = e >= piece_start ? q + static_cast<int64_t>(e - piece_start) : q;
       payload.resize(e);
       return true;
     }
-    q += n;
-    if (q + 3 > size) return fail();
-    const uint8_t c = d[q], b0 = d[q + 1], b1 = d[q + 2];
+    q += static_cast<int64_t>(n);
+    if (s.read_at(q, h, 5) < 3) return fail();
+    const uint8_t c = h[0], b0 = h[1], b1 = h[2];
     const bool continues = ((c == 2 || c == 3 || c == 6) && b0 == 1) || (c == 4 && b0 == 3);
     if (!continues) return fail();
     if (b1 == 0xFE) {
-      if (q + 5 > size) return fail();
-      n = (static_cast<size_t>(d[q + 3]) << 8) | d[q + 4];
+      if (s.read_at(q, h, 5) < 5) return fail();
+      n = (static_cast<size_t>(h[3]) << 8) | h[4];
       q += 5;
     } else {
       n = b1;

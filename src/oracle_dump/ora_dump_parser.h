@@ -118,6 +118,7 @@ class ora_dump_parser : public xercesc::HandlerBase {
   void reset_state();
   const tk_wstring& parent(size_t up) const;  // 0: the element being closed's parent
   bool inside(std::u16string_view element) const;
+  bool in_skipped_subtree() const;
   void end_column_item(const tk_wstring& element);
   void end_column_list();
   void add_field(ora_pump_field_desc& fd);
@@ -171,12 +172,12 @@ class ora_charsets;
 // of unterminated documents is read once, not once per document.
 struct ora_pump_xml_memo {
   // [0] narrow, [1] UTF-16 text: no closing tag at or after this position.
-  size_t no_end_tag_from[2] = {SIZE_MAX, SIZE_MAX};
+  int64_t no_end_tag_from[2] = {INT64_MAX, INT64_MAX};
   // [0] narrow, [1] UTF-16 text: the first closing tag at or after `from`
-  // lies at `tag_at`; `last_open` is the last "<?xml" in between (SIZE_MAX
-  // when none).
+  // lies at `tag_at`; `last_open` is the last "<?xml" in between (-1 when
+  // none; `from` -1 before the first search).
   struct plain_span {
-    size_t from = SIZE_MAX, tag_at = 0, last_open = SIZE_MAX;
+    int64_t from = -1, tag_at = 0, last_open = -1;
   } span[2];
   // Pieces (start position << 16 | length) whose chain ended without a
   // closing tag.

@@ -21,6 +21,10 @@ const t_orcale_ftd& column_at(const udb_schema& schema, size_t i) {
   return *static_cast<const t_orcale_ftd*>(schema[i]);
 }
 
+// The entry of a record's LOB list that stands for a binary part of a
+// geometry (an SDO_ELEM_INFO or SDO_ORDINATES array) rather than a column.
+constexpr size_t k_geom_part = SIZE_MAX;
+
 tk_exception eof_error(int64_t pos) { return dump_error("Can't read record. EOF reached", pos, 0); }
 
 bool utf16_charset(int id) { return id == 871 || id == 873 || id == 2000; }
@@ -219,17 +223,18 @@ size_t ora_dump_pump_reader_th::get_pump_blob_value(ora_dump_stream& s, const t_
       s.seek(r);
       break;
     }
+    const uint8_t b0 = b[0], b1 = b[1];  // b is valid until the next read
     if (c == 4) {
-      if (b[0] != 3) {
+      if (b0 != 3) {
         // A new LOB begins here.
         s.seek(r);
         break;
       }
-      n = b[1];
+      n = b1;
     } else {
-      n = b[1];
-      if (b[1] == 0xFE) n = must_u16be(s);
-      if (c == 6 && b[0] == 1) is_last = true;
+      n = b1;
+      if (b1 == 0xFE) n = must_u16be(s);
+      if (c == 6 && b0 == 1) is_last = true;
     }
     final_chunk = c != 3;
   }
@@ -240,6 +245,152 @@ size_t ora_dump_pump_reader_th::get_pump_blob_value(ora_dump_stream& s, const t_
   } else {
     out.set_bytes(m_lob.data(), m_lob.size());
   }
+  return m_lob.size();
+}
+
+// ---- spatial values -----------------------------------------------------------
+
+void pump_geom_reader::reset() {
+  state = 0;
+  part_count = 0;
+  count = 0;
+}
+
+void pump_geom_reader::add_geom_object(size_t column, int64_t pos) {
+  log_message(2, "pump_geom_reader::add_geom_object(%d)", static_cast<int>(column));
+  if (entries.size() <= count) entries.emplace_back();
+  entry& e = entries[count++];
+  e.column = column;
+  e.pos = pos;
+  e.geometry.clean();
+  e.why.clear();
+  state = 1;
+}
+
+bool pump_geom_reader::handle_if(ora_dump_stream& s) {
+  if (!waiting()) return false;
+  if (state == 6 || state == 7) {
+    log_message(1, "Got SDO_ELEM_INFO/SDO_ORDINATES ref");
+    ++state;
+    return true;
+  }
+  entry& e = entries[count - 1];
+  sdo_geometry& g = e.geometry;
+  const int64_t at = s.tell();
+  const uint8_t f = must_u8(s);
+  sdo_number& target = state == 1 ? g.gtype : state == 2 ? g.srid : g.point[state - 3];
+  if (f != 0xFF && f != 0) {
+    const uint8_t* p = s.take(f);
+    if (p == nullptr) throw eof_error(at);
+    if (!sdo_decode_number(p, f, target) && e.why.empty())
+      e.why = "a sub-field at offset " + std::to_string(at) + " is not a number";
+    if (state >= 3 && !target.null) g.point_null = false;
+  }
+  ++state;
+  return true;
+}
+
+void pump_geom_reader::add_binary1() {
+  log_message(1, "pump_geom_reader::add_binary1(%d)", static_cast<int>(part_count));
+  ++part_count;
+}
+
+void pump_geom_reader::add_binary2(const uint8_t* p, size_t n, int64_t pos) {
+  log_message(1, "pump_geom_reader::add_binary2(%d)", static_cast<int>(part_count));
+  const size_t k = part_count / 2;
+  const bool ordinates = part_count % 2 == 1;
+  ++part_count;
+  if (k >= count) {
+    log_message(2, "Cannot process as SDO_GEOMETRY binary");
+    return;
+  }
+  entry& e = entries[k];
+  sdo_geometry& g = e.geometry;
+  std::vector<sdo_number>& target = ordinates ? g.ordinates : g.elem_info;
+  if (!sdo_read_number_array(p, n, target, m_why)) {
+    target.clear();
+    if (e.why.empty())
+      e.why = std::string(ordinates ? "SDO_ORDINATES" : "SDO_ELEM_INFO") + " at offset " +
+              std::to_string(pos) + ": " + m_why;
+    return;
+  }
+  (ordinates ? g.ordinates_null : g.elem_info_null) = false;
+}
+
+size_t ora_dump_pump_reader_th::get_sdo_geometry_value(ora_dump_stream& s, ole_variant& out,
+                                                       bool& is_last) {
+  log_message(2, "ora_dump_reader_th::get_sdo_geometry_value");
+  m_lob.clear();
+  const uint8_t* h = s.take(3);
+  if (h == nullptr) throw eof_error(s.tell());
+  // Groups of NULL values before it are passed over.
+  while ((h[0] == 0 || h[0] == 4) && h[1] == 1 && h[2] == 0xFF) {
+    h = s.take(3);
+    if (h == nullptr) throw eof_error(s.tell());
+  }
+  uint8_t h0 = h[0], h1 = h[1], h2 = h[2];
+  size_t size = 0;
+  if (h0 == 1 && h1 == 1 && h2 == 0xFE) {
+    log_message(2, "Reading multi-chunk value");
+    for (;;) {
+      append_bytes(s, must_u16be(s), m_lob);
+      const uint8_t* g = s.take(3);
+      if (g == nullptr) throw eof_error(s.tell());
+      if (g[0] == 0 || g[0] == 4) {
+        if (g[2] == 0) is_last = true;
+        break;
+      }
+    }
+  } else {
+    if (h0 != 1 && h0 != 0xFE && h1 == 1 && h2 == 0xFE) {
+      log_message(1, "Classic processing");
+      if (h0 == 4) is_last = true;
+      size = must_u16be(s);
+    } else if (h0 == 0x11 && h1 == 0x88 && h2 == 1) {
+      const int64_t q = s.tell();
+      s.seek(q + 15);
+      if (s.tell() != q + 15) throw eof_error(q);
+      const uint8_t b = must_u8(s);
+      if (b == 0xFE) {
+        log_message(1, "2-byte size");
+        size = must_u16be(s);
+        const int64_t r = s.tell();
+        s.seek(r + 5);
+        if (s.tell() != r + 5) throw eof_error(r);
+        const size_t size2 = must_u16be(s);
+        if (size2 == size)
+          s.seek(r);
+        else
+          size = size2 >= 4 ? size2 - 4 : 0;
+      } else {
+        log_message(1, "1-byte size");
+        size = b;
+        const int64_t r = s.tell();
+        s.seek(r + 2);
+        if (s.tell() != r + 2) throw eof_error(r);
+        const size_t size2 = must_u8(s);
+        if (size2 == size)
+          s.seek(r);
+        else
+          size = size2;
+      }
+    } else if (h0 == 4 && h1 == 1) {
+      size = h2;
+    } else if (h0 == 0xFE) {
+      log_message(1, "New wave processing, 2-byte size");
+      size = static_cast<size_t>((h1 << 8) | h2);
+    } else {
+      log_message(1, "New wave processing, 1-byte size");
+      size = h0;
+      s.seek(s.tell() - 2);
+    }
+    log_message(1, "SDO_GEOMETRY BLOB SIZE=%d", static_cast<int>(size));
+    append_bytes(s, size, m_lob);
+  }
+  if (m_lob.empty())
+    out.clear();
+  else
+    out.set_bytes(m_lob.data(), m_lob.size());
   return m_lob.size();
 }
 
@@ -278,6 +429,27 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
   bool continuation = false;
   int last_field = -1;
   std::vector<size_t> vec_blobs;
+  // Geometry columns whose value came in the LOB section, and where.
+  std::vector<std::pair<size_t, int64_t>> geom_lob_cols;
+  m_geom.reset();
+  bool fields_done = false;  // the record ran out of fields inside a geometry
+
+  // One round of a geometry's sub-fields. False when the record has no
+  // more fields to give.
+  auto geometry_round = [&] {
+    log_message(1, "Process SDO_GEOMETRY sub-field");
+    m_geom.handle_if(s);
+    if (m_geom.state == 7 || m_geom.state == 8)
+      vec_blobs.push_back(k_geom_part);
+    else
+      ++fld_count;
+    if (fld_count > rec_fields || (fld_count == rec_fields && m_geom.state < 6)) {
+      log_message(1, "!!! No more fields to read, abort !!!");
+      fields_done = true;
+      return false;
+    }
+    return true;
+  };
 
   // Every remaining column empty; LOB columns among them still take their
   // place in the LOB section.
@@ -301,14 +473,27 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
       ++col;
       continue;
     }
+    // The sub-fields of a geometry opened before this column come first;
+    // the column itself waits for the round after them.
+    if (m_geom.waiting()) {
+      if (!geometry_round()) break;
+      continue;
+    }
     if (c.is_lob_or_complex()) {
       if (c.ora_type == ORA_XMLTYPE) xml_clob_file = true;
       if (c.ora_type == ORA_SDO_GEOMETRY) {
-        // Spatial values are not decoded yet: the column stays empty.
+        // The geometry's own field (FF when the object is NULL, else two
+        // bytes); its attributes follow as sub-fields.
+        m_geom.add_geom_object(col, s.tell());
         ++fld_count;
-        const uint8_t* b = s.peek(2);
+        const uint8_t* b = s.peek(1);
         if (b == nullptr) throw eof_error(s.tell());
-        s.skip(b[0] == 0xFF ? 1 : 2);
+        if (b[0] == 0xFF) {
+          log_message(1, "Got NULL SDO_GEOMETRY, do not skip 2nd byte");
+          s.skip(1);
+        } else if (!s.skip(2)) {
+          throw eof_error(s.tell());
+        }
       } else if (c.ora_type == ORA_NESTED_TABLE) {
         ++delta_rec_fields;
       } else {
@@ -404,6 +589,7 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
     if (len == 12 && b_finish_record) {
       log_message(3, "Got NEW RECORD after refining");
       s.seek(p);
+      finish_geometries(schema, rec, geom_lob_cols);
       return true;
     }
     if (len == 0xFF) {
@@ -438,6 +624,12 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
     ++col;
   }
 
+  // A geometry in the last columns: its sub-fields after the loop.
+  if (!fields_done) {
+    while (m_geom.waiting() && !(marker == 12 && fld_count >= rec_fields))
+      if (!geometry_round()) break;
+  }
+
   // The LOB section.
   size_t lob_count = 0;
   const int announced = rec_fields + delta_rec_fields;
@@ -461,14 +653,25 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
     }
     for (size_t i = 0; i < lob_count && i < vec_blobs.size() && !is_last; ++i) {
       const size_t k = vec_blobs[i];
+      const int64_t at = s.tell();
+      if (k == k_geom_part) {
+        is_blob_record(s, binary_part_column(), m_part, is_last);
+        add_geom_part(m_part, at);
+        continue;
+      }
       is_blob_record(s, column_at(schema, k), rec[k], is_last);
+      if (column_at(schema, k).ora_type == ORA_SDO_GEOMETRY) geom_lob_cols.emplace_back(k, at);
     }
   } else if (clob_file && lob_count > 0) {
+    // Each geometry's two arrays come as binary parts.
+    lob_count += 2 * m_geom.count;
     for (size_t i = 0; i < lob_count && i < vec_blobs.size() && !is_last; ++i) {
       const size_t k = vec_blobs[i];
-      const t_orcale_ftd& c = column_at(schema, k);
-      udb_field& field = rec[k];
-      if (marker == 12 && (c.ora_type == ORA_CLOB || c.ora_type == ORA_LONG)) {
+      const bool part = k == k_geom_part;
+      const t_orcale_ftd& c = part ? binary_part_column() : column_at(schema, k);
+      udb_field& field = part ? m_part : rec[k];
+      if (part) field.clear();
+      if (!part && marker == 12 && (c.ora_type == ORA_CLOB || c.ora_type == ORA_LONG)) {
         log_message(1, "Processing CLOB/LONG directly, marker=%d", marker);
         const int64_t r = s.tell();
         if (must_u8(s) != 0) {
@@ -477,13 +680,18 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
         }
         continue;
       }
-      if (c.ora_type == ORA_SDO_GEOMETRY) continue;
       const int64_t q = s.tell();
+      if (!part && c.ora_type == ORA_SDO_GEOMETRY) {
+        field.size = static_cast<uint32_t>(get_sdo_geometry_value(s, field, is_last));
+        geom_lob_cols.emplace_back(k, q);
+        continue;
+      }
       const uint8_t* h = s.peek(3);
       if (h == nullptr) {
         const uint8_t* one = s.peek(1);
         if (one != nullptr && (one[0] == 0xFF || one[0] == 0)) {
           s.skip(1);
+          if (part) m_geom.add_binary1();
           continue;
         }
         throw eof_error(q);
@@ -492,13 +700,15 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
       if ((h0 == 0 || h0 == 1 || h0 == 4) && h1 != 0 && (h2 == 0x00 || h2 == 0xFF)) {
         size_t want = h1, got = 0;
         while (got < want) {
-          const uint8_t* b = s.data() + q + 2 + got;
-          if (q + 2 + static_cast<int64_t>(got) >= s.size() || (*b != 0x00 && *b != 0xFF)) break;
+          const int b = s.byte_at(q + 2 + static_cast<int64_t>(got));
+          if (b != 0x00 && b != 0xFF) break;
           ++got;
         }
         if (got != want) log_message(1, "NULL-BLOB(s): n_actual_skip != n_skip");
         log_message(1, "Found %d NULL-BLOB(s) with prefix", static_cast<int>(got));
         s.seek(q + static_cast<int64_t>(got) + 2);
+        for (size_t j = i; j < i + got && j < vec_blobs.size(); ++j)
+          if (vec_blobs[j] == k_geom_part) m_geom.add_binary1();
         if (got > 0) i += got - 1;
         if (h0 == 4 && h2 == 0) is_last = true;
         continue;
@@ -507,12 +717,14 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
         log_message(1, "Process BLOB with 2-byte prefix");
         s.seek(q + 2);
         field.size = static_cast<uint32_t>(get_pump_blob_value(s, c, marker, field, is_last));
+        if (part) add_geom_part(field, q + 2);
         if (h0 == 4 && h1 == 1) is_last = true;
         continue;
       }
       if (h0 == 0 || h0 == 0xFF) {
         log_message(1, "Found single-byte NULL BLOB");
         s.seek(q + 1);
+        if (part) m_geom.add_binary1();
         continue;
       }
       if (h0 == 6)
@@ -520,9 +732,53 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
                     static_cast<long long>(q));
       log_message(1, "Default BLOB processing");
       field.size = static_cast<uint32_t>(get_pump_blob_value(s, c, marker, field, is_last));
+      if (part) add_geom_part(field, q);
     }
   } else if (clob_file) {
     log_message(1, "No BLOBs, nothing to do");
   }
+  finish_geometries(schema, rec, geom_lob_cols);
   return true;
+}
+
+const t_orcale_ftd& ora_dump_pump_reader_th::binary_part_column() {
+  // A geometry's array comes as bytes: no text decoding.
+  static const t_orcale_ftd part(0, ORA_BLOB, tk_wstring(), VT_BLOB, false, ole_variant(), 0);
+  return part;
+}
+
+void ora_dump_pump_reader_th::add_geom_part(const ole_variant& value, int64_t pos) {
+  const uint8_t* p = nullptr;
+  const size_t n = value.get_bytes(p, m_part_text);
+  if (n == 0)
+    m_geom.add_binary1();
+  else
+    m_geom.add_binary2(p, n, pos);
+}
+
+void ora_dump_pump_reader_th::finish_geometries(
+    const udb_schema& schema, udb_record& rec,
+    const std::vector<std::pair<size_t, int64_t>>& lob_cols) {
+  for (size_t k = 0; k < m_geom.count; ++k) {
+    pump_geom_reader::entry& e = m_geom.entries[k];
+    const t_orcale_ftd& col = column_at(schema, e.column);
+    udb_field& field = rec[e.column];
+    field.size = 0;
+    if (!e.why.empty()) {
+      field.clear();
+      rec.errors.push_back(geometry_error(col, e.why, e.pos));
+      continue;
+    }
+    put_geometry(e.geometry, col, e.pos, field, rec);
+  }
+  // A geometry column that came whole in the LOB section holds its object
+  // image.
+  for (const auto& [c, pos] : lob_cols) {
+    udb_field& field = rec[c];
+    const t_orcale_ftd& col = column_at(schema, c);
+    field.size = 0;
+    if (!is_binary_vt(field.get_type())) continue;
+    m_buf.assign(field.bytes().begin(), field.bytes().end());
+    put_geometry_image(m_buf.data(), m_buf.size(), col, pos, field, rec);
+  }
 }

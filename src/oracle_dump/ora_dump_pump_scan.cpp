@@ -110,8 +110,7 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
         1);
   }
   ora_dump_stream& s = *stream;
-  const uint8_t* d = s.data();
-  const size_t size = static_cast<size_t>(s.size());
+  const int64_t size = s.size();
 
   ora_dump_file::context ctx;
   ctx.dump_path = path;
@@ -121,10 +120,27 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
   ctx.charsets = &reader.charsets();
   // The header's character set bytes as a short text: all that matters is
   // that it never reads "EXPORT:", which marks classic dumps.
-  for (size_t i = 39; i < 41 && i < size && d[i] != 0; ++i)
-    ctx.m_str_version.push_back(static_cast<char>(d[i]));
+  for (int64_t i = 39; i < 41 && s.byte_at(i) > 0; ++i)
+    ctx.m_str_version.push_back(static_cast<char>(s.byte_at(i)));
   ctx.m_pmap_tables = std::make_shared<ora_table_map>();
   ctx.m_pmap_indices = std::make_shared<ora_index_map>();
+  // A cache keyed on one file cannot vouch for positions in a set of files.
+  ctx.cacheable = reader.m_b_use_cache && reader.m_part_paths.size() <= 1;
+  {
+    ora_dump_file::context cached;
+    if (ctx.cacheable && cached.load_if(path) && cached.m_str_version == ctx.m_str_version &&
+        ora_cache_fits_dump(cached, tk_u8(path), true)) {
+      ctx.m_pmap_tables = cached.m_pmap_tables;
+      ctx.m_pmap_indices = cached.m_pmap_indices;
+      ctx.m_sequences = std::move(cached.m_sequences);
+      ctx.m_str_username = std::move(cached.m_str_username);
+      ctx.m_str_tablespacename = std::move(cached.m_str_tablespacename);
+      auto db = std::make_unique<ora_dump_file>(ctx);
+      s.seek(0);
+      reader.set_progress_value(100);
+      return db;
+    }
+  }
   auto db = std::make_unique<ora_dump_file>(ctx);
   ora_table_map& tables = *ctx.m_pmap_tables;
 
@@ -143,13 +159,15 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
       if (!seek_to_byte(s, '<', after)) break;
       reader.set_cur_pos(after);
       pos = after;
-      const size_t lt = static_cast<size_t>(after) - 1;
-      const size_t avail = size - static_cast<size_t>(after);
-      const uint8_t* p = d + after;
+      const int64_t lt = after - 1;
+      // What follows the "<": enough for the tests below.
+      uint8_t head[80];
+      const size_t avail = s.read_at(after, head, sizeof head);
+      const uint8_t* p = head;
       int kind = 0;
       if (narrow_at(p, avail, k_xml_start)) {
         kind = 1;
-      } else if (avail > 1 && lt >= 1 && d[lt - 1] == 0 &&
+      } else if (avail > 1 && lt >= 1 && s.byte_at(lt - 1) == 0 &&
                  wide_at(p + 1, avail - 1, k_xml_start, true)) {
         kind = 2;
       } else {
@@ -160,21 +178,22 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
 
       // The 4-byte header in front of the text (a UTF-16 text starts one
       // byte before the "<").
-      const int64_t text_start = static_cast<int64_t>(lt) - (kind == 2 ? 1 : 0);
+      const int64_t text_start = lt - (kind == 2 ? 1 : 0);
       const int64_t xml_start = text_start - 4;
 
-      const xml_head head = classify_head(head_units(p, avail, kind));
-      if (head == xml_head::not_metadata) {
+      const xml_head shape = classify_head(head_units(p, avail, kind));
+      if (shape == xml_head::not_metadata) {
         log_message(1, "__XML_ROWSET(_U) not found");
         continue;
       }
-      if (head != xml_head::metadata) {
-        const char* why = head == xml_head::refused_doctype
+      if (shape != xml_head::metadata) {
+        const char* why = shape == xml_head::refused_doctype
                               ? "it declares a DOCTYPE, which Oracle never writes"
                               : "text stands between its XML declaration and <ROWSET>, which "
                                 "Oracle never writes";
         log_message(3, "Metadata block refused at pos=%lld: %s", static_cast<long long>(lt), why);
         db->add_error(dump_error(tk_string("A metadata block is skipped: ") + why, text_start, 0));
+        db->keep_out_of_cache();
         continue;
       }
 
@@ -183,14 +202,16 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
         log_message(3, "Incomplete XML block at pos=%lld", static_cast<long long>(lt));
         continue;
       }
-      reader.set_progress(end, static_cast<int64_t>(size));
+      reader.set_progress(end, size);
       log_message(1, "XML start pos (stage 1): %lld\r\n", static_cast<long long>(after));
       pos = end;
 
       const std::string text = ora_pump_xml_utf8(payload, reader.charsets());
       const tk_wstring name = parser.parse_database_objects(text.data(), text.size());
-      if (!parser.refusal().empty())
+      if (!parser.refusal().empty()) {
         db->add_error(dump_error("A metadata block is skipped: " + parser.refusal(), xml_start, 0));
+        db->keep_out_of_cache();
+      }
       db->append_relationships(parser.relationships());
       if (name.empty()) continue;
 
@@ -213,14 +234,15 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
       if (!strm) continue;
 
       // Rows of a stream document: zero padding, then the first marker.
-      size_t q = static_cast<size_t>(end);
-      while (q < size && d[q] == 0) ++q;
-      if (q >= size || !is_stop_symbol(d[q])) continue;
-      log_message(1, "Got stop-symbol: '%c'", d[q]);
+      int64_t q = end;
+      while (s.byte_at(q) == 0) ++q;
+      const int stop = s.byte_at(q);
+      if (stop < 0 || !is_stop_symbol(static_cast<uint8_t>(stop))) continue;
+      log_message(1, "Got stop-symbol: '%c'", stop);
       entry.v_data_start_pos.push_back(xml_start);
-      entry.v_data_end_pos.push_back(static_cast<int64_t>(q));
+      entry.v_data_end_pos.push_back(q);
       last_stream = &entry;
-      pos = static_cast<int64_t>(q) + 1;
+      pos = q + 1;
     }
   } catch (const tk_exception& e) {
     log_message(3, "Couldn't read dump file");
@@ -236,7 +258,7 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
         1);
   }
   if (last_stream != nullptr && !last_stream->v_data_end_pos.empty())
-    last_stream->v_data_end_pos_for_progress.push_back(static_cast<int64_t>(size));
+    last_stream->v_data_end_pos_for_progress.push_back(size);
 
   s.seek(0);
   db->init();

@@ -7,7 +7,9 @@
 #include "oracle_dump/ora_dump_reader.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "TK/tk_exc.h"
 #include "TK/tk_log.h"
@@ -16,7 +18,9 @@
 #include "oracle_dump/ora_dump_reader_th.h"
 #include "oracle_dump/ora_dump_scan.h"
 #include "oracle_dump/ora_dump_search.h"
+#include "oracle_dump/ora_dump_set.h"
 #include "oracle_dump/ora_dump_stream.h"
+#include "oracle_dump/ora_dump_table.h"
 
 namespace {
 
@@ -54,29 +58,231 @@ std::string printable(std::string_view word) {
   return out;
 }
 
+// Every Data Pump file holds its block size (a power of two, 4096 in every
+// dump seen) as a big-endian 32-bit number at offset 35. A header without one
+// is damaged, and its other fields (the part number above all) mean nothing:
+// such a file is reported as damaged, not as a part of a multi-file dump.
+void check_datapump_header(const uint8_t* d, size_t n) {
+  const uint32_t block =
+      (static_cast<uint32_t>(d[35]) << 24) | (d[36] << 16) | (d[37] << 8) | d[38];
+  if (block >= 512 && block <= (1u << 20) && (block & (block - 1)) == 0) return;
+  tk_string text = tk_format(
+      "The dump file is damaged: its Data Pump header breaks at offset 35 (block size %u).", block);
+  // The mark of a binary file that went through a UTF-8 text conversion: every
+  // byte that was no valid UTF-8 became the replacement character EF BF BD.
+  const size_t scan = std::min<size_t>(n, 1u << 16);
+  for (size_t i = 0; i + 2 < scan; ++i) {
+    if (d[i] == 0xEF && d[i + 1] == 0xBF && d[i + 2] == 0xBD) {
+      text += tk_format(
+          " From offset %zu it holds UTF-8 replacement characters (EF BF BD): the file was "
+          "converted as text on its way here. Use a copy transferred as binary.",
+          i);
+      break;
+    }
+  }
+  log_message(3, "%s", text.c_str());
+  throw tk_exception(text, 1);
+}
+
 }  // namespace
 
 ora_dump_reader::ora_dump_reader() = default;
 ora_dump_reader::~ora_dump_reader() = default;
 
 std::unique_ptr<ora_dump_file> ora_dump_reader::open(const tk_wstring& path) {
-  log_message(2, "ora_dump_reader::open(%s)", tk_u8(path).c_str());
+  return open(std::vector<tk_wstring>{path});
+}
+
+std::unique_ptr<ora_dump_file> ora_dump_reader::open(const std::vector<tk_wstring>& paths) {
+  TK_ASSERT(!paths.empty());
+  log_message(2, "ora_dump_reader::open(%s)", tk_u8(paths.front()).c_str());
   set_progress_value(0);
-  std::shared_ptr<ora_dump_stream> stream;
-  try {
-    stream = ora_dump_stream::open_file(tk_u8(path));
-  } catch (const tk_exception&) {
-    log_message(3, "Couldn't open dump file %s", tk_u8(path).c_str());
+  m_b_first_part = false;
+  m_missing_parts.clear();
+  m_part_paths.clear();
+
+  std::vector<tk_string> files;
+  for (const tk_wstring& p : paths) {
+    const tk_string path = tk_u8(p);
+    if (!ora_dump_is_pattern(path)) {
+      files.push_back(path);
+      continue;
+    }
+    const std::vector<tk_string> matched = ora_dump_expand_pattern(path);
+    log_message(1, "'%s' matches %d files", path.c_str(), static_cast<int>(matched.size()));
+    files.insert(files.end(), matched.begin(), matched.end());
+  }
+  if (files.empty()) {
+    log_message(3, "Couldn't open dump file %s", tk_u8(paths.front()).c_str());
     set_progress_value(-1);
     throw tk_exception(k_cannot_read, 1);
   }
-  return open(path, std::move(stream));
+  const tk_wstring first = tk_u16(files.front());
+
+  ora_dump_part_header header;
+  ora_dump_read_part_header(files.front(), header);
+  if (files.size() == 1 && !header.multi) {
+    std::shared_ptr<ora_dump_stream> stream;
+    try {
+      stream = ora_dump_stream::open_file(files.front());
+    } catch (const tk_exception&) {
+      log_message(3, "Couldn't open dump file %s", files.front().c_str());
+      set_progress_value(-1);
+      throw tk_exception(k_cannot_read, 1);
+    }
+    m_part_paths = files;
+    std::unique_ptr<ora_dump_file> db = open_stream(first, stream);
+    if (!m_datapump) return db;
+    // The master table lists every file of the job: a first file whose
+    // other files hold only table data says so there alone.
+    ora_dump_set set;
+    try {
+      set.resolve(files);
+    } catch (const tk_exception& e) {
+      log_message(1, "No list of files: %s", e.what());  // a damaged header
+      return db;
+    }
+    check_master_files(*db, set);
+    if (!set.is_multi()) return db;
+    log_message(3, "The master table lists %d more files of this dump\r\n",
+                static_cast<int>(set.missing().size() + set.parts().size() - 1));
+    db.reset();
+    return open_set(first, set, 1);
+  }
+
+  ora_dump_set set;
+  try {
+    set.resolve(files);
+  } catch (const tk_exception&) {
+    set_progress_value(-1);
+    throw;
+  }
+  return open_set(first, set, 0);
 }
 
-std::unique_ptr<ora_dump_file> ora_dump_reader::open(const tk_wstring& path,
-                                                     std::shared_ptr<ora_dump_stream> stream) {
-  set_progress_value(0);
+std::unique_ptr<ora_dump_file> ora_dump_reader::open_set(const tk_wstring& path, ora_dump_set& set,
+                                                         int round) {
+  for (const ora_dump_set_part& p : set.parts())
+    log_message(3, "Part %d of the dump: '%s' (%lld bytes)\r\n", p.header.number, p.path.c_str(),
+                static_cast<long long>(p.size));
+  auto refuse_if_incomplete = [&]() {
+    m_missing_parts = set.missing();
+    if (m_missing_parts.empty() || m_b_allow_partial) return;
+    set_progress_value(-1);
+    tk_string text = "The dump is written in several files, and ";
+    for (size_t i = 0; i < m_missing_parts.size(); ++i)
+      text += (i == 0 ? "" : i + 1 == m_missing_parts.size() ? " and " : ", ") + m_missing_parts[i];
+    text += m_missing_parts.size() == 1 ? " is missing." : " are missing.";
+    text +=
+        "\nPut every file of the dump beside the first one (or name each with --src=), or "
+        "convert the files present with --partial.";
+    throw tk_exception(text, 1);
+  };
+  refuse_if_incomplete();
+
+  std::shared_ptr<ora_dump_stream> stream;
+  try {
+    stream = ora_dump_stream::open_files(set.paths(), set.extents());
+  } catch (const tk_exception& e) {
+    log_message(3, "Couldn't open dump file set: %s", e.what());
+    set_progress_value(-1);
+    throw tk_exception(k_cannot_read, 1);
+  }
+  m_part_paths = set.paths();
+  std::unique_ptr<ora_dump_file> db = open_stream(path, stream);
+  if (m_datapump) {
+    const size_t before = set.parts().size();
+    check_master_files(*db, set);
+    if (set.parts().size() != before && round < 2) {
+      // Files found under the names the master table records: read again
+      // with them in place.
+      db.reset();
+      return open_set(path, set, round + 1);
+    }
+  }
+  refuse_if_incomplete();
+  m_b_first_part = !m_missing_parts.empty() && set.parts().size() == 1;
+  return db;
+}
+
+void ora_dump_reader::check_master_files(ora_dump_file& db, ora_dump_set& set) {
+  // The job's master table is named in the header: "OWNER"."NAME".
+  const ora_dump_stream& s = *db.get_context().stream;
+  std::string job;
+  for (int64_t i = 0x43; i < 0x43 + 256 && s.byte_at(i) > 0; ++i)
+    job.push_back(static_cast<char>(s.byte_at(i)));
+  const size_t dot = job.find("\".\"");
+  if (job.size() < 5 || job.front() != '"' || job.back() != '"' || dot == std::string::npos) return;
+  const tk_wstring full =
+      tk_u16(job.substr(1, dot - 1) + "." + job.substr(dot + 3, job.size() - dot - 4));
+  tk_wstring key;
+  for (const auto& [k, pos] : *db.tables())
+    if (pos.full_name == full) key = k;
+  if (key.empty()) {
+    log_message(1, "The master table %s is not in the catalogue", tk_u8(full).c_str());
+    return;
+  }
+  // Its rows of dump files (PROCESS_ORDER -21, FILE_TYPE 0): the file's
+  // number in the job (in DUPLICATE), the name the user gave
+  // (USER_FILE_NAME) and the path it was written to (FILE_NAME).
+  std::vector<std::pair<int, tk_string>> files;
+  try {
+    std::unique_ptr<udb_recordset> t = db.get_table(key, 1);
+    const udb_schema& schema = t->get_schema();
+    const int order_col = schema.get_field_idx(u"PROCESS_ORDER");
+    const int number_col = schema.get_field_idx(u"DUPLICATE");
+    const int type_col = schema.get_field_idx(u"FILE_TYPE");
+    const int user_col = schema.get_field_idx(u"USER_FILE_NAME");
+    const int path_col = schema.get_field_idx(u"FILE_NAME");
+    if (order_col < 0 || number_col < 0 || user_col < 0 || path_col < 0) return;
+    auto text = [](const udb_record& rec, int col) {
+      std::string out;
+      if (col >= 0) rec[static_cast<size_t>(col)].append_text_utf8(out);
+      return out;
+    };
+    t->reset();
+    while (!t->is_eof()) {
+      const udb_record* rec = nullptr;
+      try {
+        rec = t->get_item1();
+      } catch (const tk_exception&) {
+        rec = nullptr;  // a damaged row says nothing about the files
+      }
+      if (rec != nullptr && text(*rec, order_col) == "-21") {
+        const std::string type = text(*rec, type_col);
+        const int number = std::atoi(text(*rec, number_col).c_str());
+        tk_string name = text(*rec, user_col);
+        if (name.empty()) name = text(*rec, path_col);
+        // The name without the folder it had on the database server.
+        const size_t sep = name.find_last_of("/\\:");
+        if (sep != tk_string::npos) name.erase(0, sep + 1);
+        if (number > 0 && (type.empty() || type == "0")) {
+          log_message(1, "The master table lists file %d: %s", number, name.c_str());
+          files.emplace_back(number, name);
+        }
+      }
+      t->next();
+    }
+  } catch (const tk_exception& e) {
+    log_message(3, "Couldn't read the master table's list of files: %s", e.what());
+    return;
+  }
+  if (files.empty()) return;
+  std::set<int> present;
+  for (const ora_dump_set_part& p : set.parts()) present.insert(p.header.number);
+  const tk_string dir =
+      set.parts().front().path.substr(0, set.parts().front().path.find_last_of('/') + 1);
+  for (const auto& [number, name] : files) {
+    if (present.count(number) != 0) continue;
+    if (!set.add_if_part(dir + name)) set.add_if_part(dir + set.expected_name(number));
+  }
+  set.expect_parts(files);
+}
+
+std::unique_ptr<ora_dump_file> ora_dump_reader::open_stream(
+    const tk_wstring& path, std::shared_ptr<ora_dump_stream> stream) {
   m_dump_size = stream->size();
+  m_datapump = false;
   log_message(1, "Dump file length: %lld", static_cast<long long>(m_dump_size));
   if (m_dump_size < 1) {
     log_message(3, "File has 0 size.");
@@ -129,8 +335,7 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
   if (!tablespace.empty()) tablespace.erase(0, 1);
   log_message(3, "Tablespace name: %s\r\n", tablespace.c_str());
 
-  const uint8_t* data = s.data();
-  const int client_id = (data[1] << 8) | data[2];
+  const int client_id = (s.byte_at(1) << 8) | s.byte_at(2);
   m_charsets.m_client_id = client_id;
   if (version <= 7) {
     m_charsets.set_database_charset(client_id);
@@ -155,8 +360,8 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
       uint64_t part_size = 0;
       s.read_u64be(part_size);
       // Single-file dumps carry 1 here too, with a part size of 0; only a
-      // real first part of a multi-file dump records its size.
-      if (part_size != 0) m_b_first_part = true;
+      // real first part of a multi-file dump records its size. Its other
+      // parts were looked for before (see open_set).
       log_message(1, "Full filesize=%lld, chunk filesize=%lld", static_cast<long long>(m_dump_size),
                   static_cast<long long>(part_size));
     }
@@ -170,6 +375,30 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
   ctx.m_str_tablespacename = tablespace;
   ctx.m_pmap_tables = std::make_shared<ora_table_map>();
   ctx.m_pmap_indices = std::make_shared<ora_index_map>();
+  // Positions of a dump in several files lie in the space the set makes
+  // together, which a cache keyed on one file cannot vouch for.
+  ctx.cacheable = m_b_use_cache && m_b_qualify_names && m_part_paths.size() <= 1;
+  // A usable cache file replaces the pass over the whole dump.
+  ora_dump_file::context cached;
+  if (ctx.cacheable && cached.load_if(path) && cached.m_str_version == version_word &&
+      ora_cache_fits_dump(cached, tk_u8(path), false)) {
+    ctx.m_pmap_tables = cached.m_pmap_tables;
+    ctx.m_pmap_indices = cached.m_pmap_indices;
+    ctx.m_sequences = std::move(cached.m_sequences);
+    ctx.m_file_size = cached.m_file_size;
+    s.seek(0);
+  } else {
+    scan_classic(s, ctx);
+  }
+  ctx.stream = stream;
+  ctx.decoder = decoder;
+  ctx.charsets = &m_charsets;
+  auto db = std::make_unique<ora_dump_file>(ctx);
+  set_progress_value(100);
+  return db;
+}
+
+void ora_dump_reader::scan_classic(ora_dump_stream& s, ora_dump_file::context& ctx) {
   try {
     find_ora_objects(s, ctx, m_charsets, m_b_qualify_names,
                      [this](int64_t pos) { set_progress(pos, m_dump_size); });
@@ -182,20 +411,14 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
     set_progress_value(-1);
     throw tk_exception(k_cannot_read, 1);
   }
-  ctx.stream = stream;
-  ctx.decoder = decoder;
-  ctx.charsets = &m_charsets;
-  auto db = std::make_unique<ora_dump_file>(ctx);
-  set_progress_value(100);
-  return db;
 }
 
 std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(
     const tk_wstring& path, std::shared_ptr<ora_dump_stream> stream) {
   ora_dump_stream& s = *stream;
   set_progress_value(0);
-  const uint8_t* d = s.data();
-  const size_t n = static_cast<size_t>(s.size());
+  uint8_t d[64] = {};
+  const size_t n = s.read_at(0, d, sizeof d) < sizeof d ? static_cast<size_t>(s.size()) : 64;
   log_message(1, "arrchmagic[0]=%02X, arrchmagic[1]=%02X", d[0], n > 1 ? d[1] : 0);
   if (n < 2 || d[0] > 5 || d[1] > 3) {
     set_progress_value(-1);
@@ -206,8 +429,16 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_datapump(
     set_progress_value(-1);
     throw tk_exception(k_cannot_read, 1);
   }
+  try {
+    check_datapump_header(d, n);
+  } catch (const tk_exception&) {
+    set_progress_value(-1);
+    throw;
+  }
   const int part = (d[33] << 8) | d[34];
-  if (part > 1) {
+  if (part > 1 && m_part_paths.size() < 2) {
+    // (A header without a valid block size was refused above as damaged,
+    // whatever its part number reads.)
     set_progress_value(-1);
     throw tk_exception(k_non_leading, 1);
   }

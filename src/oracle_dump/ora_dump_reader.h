@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "TK/tk_singl.h"
 #include "TK/tk_utils.h"
 #include "oracle_dump/ora_charset.h"
+#include "oracle_dump/ora_dump_file.h"
 
-class ora_dump_file;
+class ora_dump_set;
 class ora_dump_stream;
 
 class ora_dump_reader : public tk_singleton<ora_dump_reader> {
@@ -21,12 +23,19 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
 
   // Opens the dump and scans its catalogue. Returns the new dump database,
   // owned by the caller. Raises tk_exception (level 1) when the file cannot be
-  // read as a dump or is refused (non-leading part, compressed, encrypted).
+  // read as a dump or is refused (non-leading part, compressed, encrypted,
+  // parts of a multi-file dump missing).
   std::unique_ptr<ora_dump_file> open(const tk_wstring& path);
-  // Same, over a stream the caller opened (a dump in memory); `path` names
-  // the dump in messages and the catalogue.
-  std::unique_ptr<ora_dump_file> open(const tk_wstring& path,
-                                      std::shared_ptr<ora_dump_stream> stream);
+  // The same for a dump given as several files: the first is the dump (or
+  // the first part of a multi-file dump), the others further parts. Names
+  // with %U or %L stand for the files they match. The first part of a
+  // multi-file dump finds the other parts beside it by their numbering (and,
+  // in Data Pump, by the names its master table records).
+  std::unique_ptr<ora_dump_file> open(const std::vector<tk_wstring>& paths);
+  // Opens the dump over a stream built by the caller (in-memory dumps);
+  // path names it in the catalogue.
+  std::unique_ptr<ora_dump_file> open_stream(const tk_wstring& path,
+                                             std::shared_ptr<ora_dump_stream> stream);
 
   void set_progress(int64_t position, int64_t size);
   void set_local_progress(int64_t start, int64_t end, int64_t current);
@@ -46,17 +55,35 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
   ora_charsets& charsets() { return m_charsets; }
 
   int64_t m_dump_size = 0;
+  // Only the first part of a multi-file dump is converted (the others are
+  // missing and m_b_allow_partial let it go on).
   bool m_b_first_part = false;
+  // Convert a multi-file dump of which parts are missing: what they hold is
+  // left out and each missing part is named in m_missing_parts.
+  bool m_b_allow_partial = false;
+  // After open: the files read as the dump, and the missing parts of a
+  // multi-file dump ("part 3 'exp03.dmp'").
+  std::vector<tk_string> m_part_paths;
+  std::vector<tk_string> m_missing_parts;
   bool m_datapump = false;
   // Qualify classic table names with the user of the last CONNECT statement.
   bool m_b_qualify_names = false;
+  // Take the catalogue from the dump's context cache file when it has a
+  // usable one, and write it when the database is destroyed. The cache is
+  // used only together with qualified names, the converter's naming.
+  bool m_b_use_cache = true;
+  // Tables opened from now on write spatial values as EWKT (with the SRID).
+  bool m_b_ewkt = false;
 
  private:
+  std::unique_ptr<ora_dump_file> open_set(const tk_wstring& path, ora_dump_set& set, int round);
+  void check_master_files(ora_dump_file& db, ora_dump_set& set);
   std::unique_ptr<ora_dump_file> open_classic(const tk_wstring& path,
                                               std::shared_ptr<ora_dump_stream> stream, int version,
                                               const tk_string& version_word);
   std::unique_ptr<ora_dump_file> open_datapump(const tk_wstring& path,
                                                std::shared_ptr<ora_dump_stream> stream);
+  void scan_classic(ora_dump_stream& s, ora_dump_file::context& ctx);
 
   mutable std::mutex m_cs_progress;
   mutable std::mutex m_cs_local_progress;

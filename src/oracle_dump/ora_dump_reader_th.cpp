@@ -7,6 +7,7 @@
 // u16 count of the LOB values stored right after the row.
 #include "oracle_dump/ora_dump_reader_th.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -61,6 +62,17 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
   rec.clear_values();
   if (m_fields_schema != &schema) set_fields(m_arr_fields, schema);
   m_lob_cols.clear();
+  m_lob_row_pos.clear();
+  m_xml_values.clear();
+
+  // XMLTYPE values not taken as LOBs are stored inline: a header of 8
+  // bytes, then the text.
+  auto decode_inline_xml = [&] {
+    for (const xml_value& x : m_xml_values) {
+      const t_orcale_ftd& col = column_at(schema, static_cast<size_t>(x.idx));
+      decode_xmltype(col, x.bytes, x.len, rec[static_cast<size_t>(x.idx)]);
+    }
+  };
 
   for (size_t i = 0; i < m_arr_fields.size(); ++i) {
     const int idx = m_field_index[i];
@@ -82,6 +94,7 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
         return false;
       case 0x0000:
         log_message(3, "WARNING: unexpected EOR(2) at position %lld", static_cast<long long>(pos));
+        decode_inline_xml();
         return true;
       case 0xFFFE:
         continue;  // NULL
@@ -89,12 +102,24 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
         uint32_t len32 = 0;
         if (!s.read_u32le(len32)) throw eof_error(s.tell());
         if (len32 > s.remaining()) throw eof_error(pos);
-        get_ole_value(col, col.vartype, s, len32, field);
+        if (col.ora_type == ORA_SDO_GEOMETRY)
+          read_sdo_geometry(s, col, len32, field, rec);
+        else if (col.ora_type == ORA_XMLTYPE)
+          m_xml_values.push_back({i, idx, s.take(len32), len32});
+        else
+          get_ole_value(col, col.vartype, s, len32, field);
         continue;
       }
       case 0xFFFD:
         if (col.ora_type == ORA_LONG || col.ora_type == ORA_CLOB) {
           get_long_value(s, col, len, field);
+        } else if (col.ora_type == ORA_SDO_GEOMETRY) {
+          // A geometry too large for one piece: its image in chunks.
+          const int64_t at = s.tell();
+          get_longraw_value(s, len, m_scratch);
+          if (is_binary_vt(m_scratch.get_type()))
+            put_geometry_image(m_scratch.bytes().data(), m_scratch.bytes().size(), col, at, field,
+                               rec);
         } else {
           get_longraw_value(s, len, field);
           if (col.vartype == VT_BSTR) {
@@ -112,11 +137,12 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
       // A VARCHAR2 value stored in two pieces.
       log_message(2, "Got meta-size, refine it: fld_size=%u", col.size);
       const uint8_t* a = s.take(len & 0xFF);
+      if (a == nullptr) throw eof_error(pos);
+      m_buf.assign(a, a + (len & 0xFF));  // a is valid until the next read
       uint16_t len2 = 0;
-      if (a == nullptr || !s.read_u16le(len2)) throw eof_error(pos);
+      if (!s.read_u16le(len2)) throw eof_error(pos);
       const uint8_t* b = s.take(len2);
       if (b == nullptr) throw eof_error(pos);
-      m_buf.assign(a, a + (len & 0xFF));
       m_buf.insert(m_buf.end(), b, b + len2);
       get_string_value(col, m_buf.data(), m_buf.size(), field);
       continue;
@@ -131,17 +157,19 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
       case ORA_CLOB:
         // The row holds the LOB's locator; its value follows the row.
         m_lob_cols.push_back(idx);
+        m_lob_row_pos.push_back(i);
         s.skip(len);
         break;
       case ORA_LONG:
         get_long_value(s, col, len, field);
         break;
       case ORA_XMLTYPE:
-        get_xmltype_value(s, col, len, field);
+        // Inline text or the locator of a value after the row: the LOB
+        // count word after the row tells.
+        m_xml_values.push_back({i, idx, s.take(len), len});
         break;
       case ORA_SDO_GEOMETRY:
-        // Spatial values are not decoded yet: the column stays empty.
-        s.skip(len);
+        read_sdo_geometry(s, col, len, field, rec);
         break;
       default:
         get_ole_value(col, col.vartype, s, len, field);
@@ -153,7 +181,18 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
     uint16_t lob_count = 0;
     if (skip_two_before_lobs() && !s.read_u16le(lob_count)) throw eof_error(s.tell());
     // The count word tells how many LOB values follow: one per LOB column
-    // of the row that is not NULL, in column order.
+    // of the row that is not NULL, in column order. XMLTYPE values stored
+    // as CLOBs are among them, in their column's place.
+    if (!m_xml_values.empty() && lob_count == m_lob_cols.size() + m_xml_values.size()) {
+      for (const xml_value& x : m_xml_values) {
+        const auto at = std::lower_bound(m_lob_row_pos.begin(), m_lob_row_pos.end(), x.row_pos);
+        const auto k = at - m_lob_row_pos.begin();
+        m_lob_row_pos.insert(at, x.row_pos);
+        m_lob_cols.insert(m_lob_cols.begin() + k, x.idx);
+      }
+      m_xml_values.clear();
+    }
+    decode_inline_xml();
     for (uint16_t k = 0; k < lob_count; ++k) {
       if (k < m_lob_cols.size()) {
         udb_field& field = rec[static_cast<size_t>(m_lob_cols[k])];
@@ -165,6 +204,8 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
         get_blob_value(s, col, scratch);
       }
     }
+  } else {
+    decode_inline_xml();
   }
 
   // A 00 00 row separator is consumed; anything else starts the next row.
@@ -173,6 +214,55 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
     s.skip(2);
   }
   return true;
+}
+
+// ---- spatial values -----------------------------------------------------------
+
+tk_exception ora_dump_reader_th::geometry_error(const t_orcale_ftd& col, const std::string& why,
+                                                int64_t pos) {
+  return dump_error(
+      "Column " + tk_u8(col.name) + ": SDO_GEOMETRY value cannot be written as WKT (" + why + ")",
+      pos, 0);
+}
+
+void ora_dump_reader_th::put_geometry(const sdo_geometry& g, const t_orcale_ftd& col, int64_t pos,
+                                      ole_variant& out, udb_record& rec) {
+  m_wkt.clear();
+  switch (g.to_wkt(m_wkt, m_b_ewkt, m_why)) {
+    case sdo_geometry::wkt_result::text: {
+      tk_wstring& text = out.text_buffer();
+      text.reserve(m_wkt.size());
+      for (const char c : m_wkt) text.push_back(static_cast<char16_t>(static_cast<uint8_t>(c)));
+      return;
+    }
+    case sdo_geometry::wkt_result::null:
+      out.clear();
+      return;
+    case sdo_geometry::wkt_result::error:
+      out.clear();
+      log_message(2, "SDO_GEOMETRY at %lld: %s", static_cast<long long>(pos), m_why.c_str());
+      rec.errors.push_back(geometry_error(col, m_why, pos));
+      return;
+  }
+}
+
+void ora_dump_reader_th::read_sdo_geometry(ora_dump_stream& s, const t_orcale_ftd& col,
+                                           uint32_t len, ole_variant& out, udb_record& rec) {
+  const int64_t pos = s.tell();
+  const uint8_t* p = s.take(len);
+  if (p == nullptr) throw eof_error(pos);
+  put_geometry_image(p, len, col, pos, out, rec);
+}
+
+void ora_dump_reader_th::put_geometry_image(const uint8_t* p, size_t n, const t_orcale_ftd& col,
+                                            int64_t pos, ole_variant& out, udb_record& rec) {
+  if (!sdo_read_image(p, n, m_geometry, m_why)) {
+    out.clear();
+    log_message(2, "SDO_GEOMETRY at %lld: %s", static_cast<long long>(pos), m_why.c_str());
+    rec.errors.push_back(geometry_error(col, m_why, pos));
+    return;
+  }
+  put_geometry(m_geometry, col, pos, out, rec);
 }
 
 // ---- column description blocks ------------------------------------------------
@@ -270,13 +360,34 @@ void ora_dump_reader_th_9::read_description(ora_dump_stream& s, udb_schema& sche
   uint16_t n2 = 0;
   if (!s.read_u16le(n2)) throw eof_error(s.tell());
   if (n2 != n) throw dump_error("Column description blocks disagree on the column count", at, 0);
-  for (uint16_t t : types) {
+  for (size_t i = 0; i < types.size(); ++i) {
+    const uint16_t t = types[i];
     if (t == 58 || (t >= 121 && t <= 123)) {
-      for (int k = 0; k < 3; ++k) {
+      std::string_view names[3];
+      for (std::string_view& name : names) {
         uint8_t l = 0;
         if (!s.read_u8(l)) throw eof_error(s.tell());
         if (l >= 0x80) throw dump_error("Invalid type name in column description", s.tell() - 1, 0);
-        if (!s.skip(l)) throw eof_error(s.tell());
+        const uint8_t* p = s.take(l);
+        if (p == nullptr) throw eof_error(s.tell());
+        name = std::string_view(reinterpret_cast<const char*>(p), l);
+      }
+      // The owner and name of the column's type decide whether it is Oracle
+      // Spatial's geometry, whatever the CREATE TABLE text spelled.
+      if (t_orcale_ftd* col = described_column(m_field_index, schema, i)) {
+        const bool geometry = t == 121 && names[0] == "MDSYS" && names[1] == "SDO_GEOMETRY";
+        if (geometry && col->ora_type != ORA_SDO_GEOMETRY) {
+          col->ora_type = ORA_SDO_GEOMETRY;
+          col->vartype = VT_BSTR;
+          col->reserved = FTD_SDO_GEOMETRY;
+        } else if (!geometry && col->ora_type == ORA_SDO_GEOMETRY) {
+          col->ora_type = t == 58    ? ORA_XMLTYPE
+                          : t == 122 ? ORA_NESTED_TABLE
+                          : t == 123 ? ORA_VARRAY
+                                     : ORA_OBJECT;
+          col->vartype = t == 58 ? VT_BSTR : VT_BLOB;
+          col->reserved = 0;
+        }
       }
     } else if (t >= 112 && t <= 114) {
       uint8_t c = 0;
@@ -347,14 +458,22 @@ void ora_dump_reader_th::get_ole_value(const t_orcale_ftd& col, vartype_t vt, or
       }
       if (col.ora_type == ORA_TIMESTAMP) {
         if (size < 7 || size > 254) throw dump_error("Can't read record. Date error.", pos, 0);
-        get_timestamp_value(p, size, out);
+        try {
+          get_timestamp_value(p, size, out, static_cast<int>(col.scale));
+        } catch (const tk_exception& e) {
+          throw dump_error(e.text(), pos, 0);
+        }
         return;
       }
       out.set_bytes(p, size);
       return;
     case VT_BSTR:
       if (col.ora_type == ORA_INTERVAL) {
-        get_interval_value(p, size, out);
+        try {
+          get_interval_value(p, size, out, static_cast<int>(col.scale));
+        } catch (const tk_exception& e) {
+          throw dump_error(e.text(), pos, 0);
+        }
         return;
       }
       get_string_value(col, p, size, out);
@@ -484,35 +603,71 @@ bool ora_dump_reader_th::get_datetime_value(const uint8_t* p, size_t n, ole_vari
   return true;
 }
 
-bool ora_dump_reader_th::get_timestamp_value(const uint8_t* p, size_t n, ole_variant& out) {
+bool ora_dump_reader_th::get_timestamp_value(const uint8_t* p, size_t n, ole_variant& out,
+                                             int fraction_digits) {
   tk_systemtime st;
   if (n < 7 || !fill_date_fields(p, n, st)) {
     out.clear();
     return false;
   }
-  uint32_t micro = 0;
-  if (n >= 11) {
-    const uint32_t ns = be32(p + 7);
-    micro = ns / 1000;
-    st.milliseconds = static_cast<uint16_t>(ns / 1000000);
-  }
   ole_date d(st);
-  d.microseconds = micro;
+  if (n >= 11) {
+    // Nanoseconds, big-endian: every stored digit is kept (TIMESTAMP(9)).
+    const uint32_t ns = be32(p + 7);
+    if (ns > 999999999u) throw tk_exception("Invalid TIMESTAMP fraction", 0);
+    d.set_fraction_ns(ns);
+  }
+  if (fraction_digits > 0 && fraction_digits <= 9)
+    d.fraction_digits = static_cast<uint8_t>(fraction_digits);
+  if (n >= 13) {
+    // TIMESTAMP WITH TIME ZONE: the clock above is UTC; two more bytes give
+    // the zone the value was written in. An offset is stored as hours + 20
+    // and minutes + 60 (both carrying the sign); a set top bit marks a
+    // region id instead, whose rules are not in the dump: such a value keeps
+    // its UTC clock and prints the offset +00:00, the same instant.
+    int32_t offset = 0;
+    if ((p[11] & 0x80) == 0) {
+      const int hours = p[11] - 20, minutes = p[12] - 60;
+      if (hours < -15 || hours > 15 || minutes < -59 || minutes > 59 ||
+          (hours < 0 && minutes > 0) || (hours > 0 && minutes < 0))
+        throw tk_exception("Invalid time zone in TIMESTAMP WITH TIME ZONE value", 0);
+      offset = hours * 60 + minutes;
+    }
+    d.kind = ole_date::datetime;
+    d.add_minutes(offset);
+    if (d.st.year > 9999 || d.st.year == 0) {
+      out.clear();
+      return false;
+    }
+    d.time_zone = offset;
+    d.has_zone = 1;
+  }
+  if (d.fraction_ns() != 0) d.kind = ole_date::datetime;
   out.set_date(d);
   return true;
 }
 
-void ora_dump_reader_th::get_interval_value(const uint8_t* p, size_t n, ole_variant& out) {
+void ora_dump_reader_th::get_interval_value(const uint8_t* p, size_t n, ole_variant& out,
+                                            int fraction_digits) {
   char buf[64];
   if (n == 11) {
     // INTERVAL DAY TO SECOND: every field carries the sign of the interval.
+    // The fraction is in nanoseconds: all of it is printed, with the digits
+    // the column declares (6 when it is not known) or more when it holds more.
     const int64_t days = static_cast<int64_t>(be32(p)) - 0x80000000LL;
     const int hours = p[4] - 60, minutes = p[5] - 60, seconds = p[6] - 60;
     const int64_t nanos = static_cast<int64_t>(be32(p + 7)) - 0x80000000LL;
     const bool neg = days < 0 || hours < 0 || minutes < 0 || seconds < 0 || nanos < 0;
-    std::snprintf(buf, sizeof buf, "%s%lld %02d:%02d:%02d.%06lld", neg ? "-" : "",
+    uint64_t ns = static_cast<uint64_t>(std::llabs(nanos));
+    if (ns > 999999999u) throw tk_exception("Invalid INTERVAL fraction", 0);
+    int digits = fraction_digits > 0 && fraction_digits <= 9 ? fraction_digits : 6;
+    int needed = 9;
+    for (uint64_t v = ns; needed > 0 && v % 10 == 0; v /= 10) --needed;
+    if (digits < needed) digits = needed <= 3 ? 3 : needed <= 6 ? 6 : 9;
+    for (int i = digits; i < 9; ++i) ns /= 10;
+    std::snprintf(buf, sizeof buf, "%s%lld %02d:%02d:%02d.%0*llu", neg ? "-" : "",
                   static_cast<long long>(std::llabs(days)), std::abs(hours), std::abs(minutes),
-                  std::abs(seconds), static_cast<long long>(std::llabs(nanos) / 1000));
+                  std::abs(seconds), digits, static_cast<unsigned long long>(ns));
   } else if (n == 5) {
     // INTERVAL YEAR TO MONTH: years offset by 0x80000000, months by 60.
     const int64_t years = static_cast<int64_t>(be32(p)) - 0x80000000LL;
@@ -682,6 +837,11 @@ void ora_dump_reader_th::get_xmltype_value(ora_dump_stream& s, const t_orcale_ft
                                            uint32_t len, ole_variant& out) {
   const uint8_t* p = s.take(len);
   if (p == nullptr) throw eof_error(s.tell());
+  decode_xmltype(col, p, len, out);
+}
+
+void ora_dump_reader_th::decode_xmltype(const t_orcale_ftd& col, const uint8_t* p, size_t len,
+                                        ole_variant& out) const {
   tk_wstring& text = out.text_buffer();
   if (len <= 8) return;
   size_t n = len - 8;

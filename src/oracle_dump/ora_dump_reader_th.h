@@ -16,6 +16,7 @@
 #include "oracle_dump/ora_charset.h"
 #include "oracle_dump/ora_dump_stream.h"
 #include "oracle_dump/ora_type.h"
+#include "oracle_dump/sdo_geometry.h"
 
 class ora_dump_reader_th {
  public:
@@ -50,8 +51,13 @@ class ora_dump_reader_th {
   static bool decode_number(const uint8_t* p, size_t n, ole_decimal& out);
   static void get_IEEE754_value(const uint8_t* p, size_t n, ole_variant& out);
   static bool get_datetime_value(const uint8_t* p, size_t n, ole_variant& out);
-  static bool get_timestamp_value(const uint8_t* p, size_t n, ole_variant& out);
-  static void get_interval_value(const uint8_t* p, size_t n, ole_variant& out);
+  // fraction_digits: the column's declared fraction precision, 0 when unknown.
+  // A TIMESTAMP WITH TIME ZONE (13 bytes) prints its local clock and offset.
+  // Raise tk_exception (level 0) on a damaged fraction or zone.
+  static bool get_timestamp_value(const uint8_t* p, size_t n, ole_variant& out,
+                                  int fraction_digits = 0);
+  static void get_interval_value(const uint8_t* p, size_t n, ole_variant& out,
+                                 int fraction_digits = 0);
   void get_string_value(const t_orcale_ftd& col, const uint8_t* p, size_t n,
                         ole_variant& out) const;
 
@@ -61,12 +67,30 @@ class ora_dump_reader_th {
   void get_long_value(ora_dump_stream& s, const t_orcale_ftd& col, uint16_t len, ole_variant& out);
   void get_xmltype_value(ora_dump_stream& s, const t_orcale_ftd& col, uint32_t len,
                          ole_variant& out);
+  // A geometry stored in a classic row: the object image of `len` bytes at
+  // the stream position. The stream always ends up `len` bytes further; a
+  // value that cannot be written as WKT leaves the field empty and adds a
+  // level-0 error to the record.
+  void read_sdo_geometry(ora_dump_stream& s, const t_orcale_ftd& col, uint32_t len,
+                         ole_variant& out, udb_record& rec);
+  // The same for an object image already in memory; `pos` is where it lies
+  // in the dump.
+  void put_geometry_image(const uint8_t* p, size_t n, const t_orcale_ftd& col, int64_t pos,
+                          ole_variant& out, udb_record& rec);
+  // The WKT of a geometry into `out`; on failure an empty value and an error
+  // naming the column and the byte offset `pos` added to the record.
+  void put_geometry(const sdo_geometry& g, const t_orcale_ftd& col, int64_t pos, ole_variant& out,
+                    udb_record& rec);
+  // The error a geometry that cannot be written as WKT adds to its record.
+  static tk_exception geometry_error(const t_orcale_ftd& col, const std::string& why, int64_t pos);
 
   uint16_t m_skip_blob_flag = 0;
   std::vector<tk_wstring> m_arr_fields;
   // The last check_for_eof met the end of the file instead of an end marker
   // or the next record: the dump was cut inside the table's rows.
   bool m_data_ran_out = false;
+  // Geometries carry their SRID as EWKT ("SRID=8307;POINT (...)").
+  bool m_b_ewkt = false;
 
  protected:
   // Reads chunks of a LONG or LONG RAW stored in the 0xFFFD form.
@@ -75,12 +99,29 @@ class ora_dump_reader_th {
   void decode_lob_text(int charset_id, bool swap_utf16, const uint8_t* p, size_t n,
                        tk_wstring& out) const;
   int text_charset(const t_orcale_ftd& col) const;
+  // An inline XMLTYPE value: 8 bytes of header, then the text.
+  void decode_xmltype(const t_orcale_ftd& col, const uint8_t* p, size_t len,
+                      ole_variant& out) const;
 
   const ora_charsets& m_cs;
   std::vector<int> m_field_index;  // m_arr_fields resolved against the schema
   const udb_schema* m_fields_schema = nullptr;
   std::vector<uint8_t> m_buf;  // scratch for values assembled from pieces
   std::vector<int> m_lob_cols;
+  // XMLTYPE values of the row, kept until the LOB count word after the row
+  // tells whether they are stored inline or follow the row like CLOBs.
+  struct xml_value {
+    size_t row_pos;  // position among the row's columns
+    int idx;         // schema index
+    const uint8_t* bytes;
+    uint32_t len;
+  };
+  std::vector<xml_value> m_xml_values;
+  std::vector<size_t> m_lob_row_pos;  // row position of each m_lob_cols entry
+  sdo_geometry m_geometry;            // the spatial value last read
+  std::string m_wkt;
+  std::string m_why;
+  ole_variant m_scratch;
 };
 
 class ora_dump_reader_th_7 : public ora_dump_reader_th {

@@ -71,25 +71,24 @@ class classic_scan {
 };
 
 bool find_line_end(ora_dump_stream& s, int64_t& lf) {
-  const void* hit = std::memchr(s.here(), '\n', s.remaining());
-  if (hit == nullptr) return false;
-  lf = static_cast<const uint8_t*>(hit) - s.data();
-  return true;
+  lf = s.find_byte('\n', s.tell());
+  return lf >= 0;
 }
 
 // A CONNECT statement is a line of its own: CONNECT and one user name (the
 // words CONNECT BY inside a view's text do not count).
 bool classic_scan::has_connect_statement() const {
   static const char k_connect[] = "\nCONNECT ";
-  const uint8_t* p = m_s.here();
-  const uint8_t* end = m_s.data() + m_s.size();
+  const int64_t end = m_s.size();
+  int64_t p = m_s.tell();
   while (p < end) {
-    const void* hit = ::memmem(p, static_cast<size_t>(end - p), k_connect, sizeof k_connect - 1);
-    if (hit == nullptr) return false;
-    const uint8_t* w = static_cast<const uint8_t*>(hit) + sizeof k_connect - 1;
-    const uint8_t* q = w;
-    while (q < end && !ora_dump_stream::is_blank(*q)) ++q;
-    if (q > w && q < end && *q == '\n') return true;
+    const int64_t hit = m_s.find(k_connect, sizeof k_connect - 1, p, end);
+    if (hit < 0) return false;
+    const int64_t w = hit + static_cast<int64_t>(sizeof k_connect - 1);
+    int64_t q = w;
+    int c = m_s.byte_at(q);
+    while (c >= 0 && !ora_dump_stream::is_blank(static_cast<uint8_t>(c))) c = m_s.byte_at(++q);
+    if (q > w && c == '\n') return true;
     p = w;
   }
   return false;
@@ -123,7 +122,9 @@ void classic_scan::run() {
       int64_t at = 0;
       seek_to_symbols(m_s, "ENDSYNONYM4TYPE", at);
     } else if (word == "CREATE") {
-      std::string_view w = m_s.read_word();
+      // A copy: the next read_word may reuse the buffer of a word that
+      // crosses from one file of the dump into the next.
+      std::string w(m_s.read_word());
       // A global temporary table holds no rows in a dump but is a table the
       // user expects to see.
       if (w == "GLOBAL" && m_s.read_word() == "TEMPORARY") w = m_s.read_word();
@@ -171,12 +172,11 @@ void classic_scan::run() {
   // after the CREATE TABLE is complete was cut there: a section pointing at
   // that spot lets reading the table report the rows as missing.
   if (table_pos* t = current(); t != nullptr && t->v_data_start_pos.empty()) {
-    const size_t next = static_cast<size_t>(m_current_create_end) + 1;
-    const size_t size = static_cast<size_t>(m_s.size());
-    if (next <= size && std::memchr(m_s.data() + next, '\n', size - next) == nullptr) {
+    const int64_t next = m_current_create_end + 1;
+    if (next <= m_s.size() && m_s.find_byte('\n', next) < 0) {
       log_message(1, "The file ends after the CREATE TABLE at %lld",
                   static_cast<long long>(m_current_create_end));
-      t->v_data_start_pos.push_back(static_cast<int64_t>(next));
+      t->v_data_start_pos.push_back(next);
     }
   }
   if (!m_tables.empty()) {
@@ -339,7 +339,7 @@ void classic_scan::parse_insert(int64_t pos) {
   // An INSERT line that the end of the file cuts before its column list
   // still belongs to the table being read: its section is kept so that
   // reading the table reports the cut.
-  const bool cut = std::memchr(m_s.here(), '\n', m_s.remaining()) == nullptr;
+  const bool cut = m_s.find_byte('\n', m_s.tell()) < 0;
   const tk_wstring plain = text(qualify(embellish_name(read_name_before_paren(m_s), '"')));
   // Rows follow the CREATE TABLE of their table; an INSERT of a table whose
   // definition was skipped (a repeated section) is skipped with it.

@@ -1,5 +1,5 @@
-// Pattern search over the mapped dump: memchr/memmem over the rest of the
-// file, so a search reads each byte once and costs no copies.
+// Pattern search over the dump: memchr/memmem over the rest of the stream,
+// so a search reads each byte once and costs no copies.
 #include "oracle_dump/ora_dump_search.h"
 
 #include <cstring>
@@ -12,17 +12,11 @@ bool seek_to_symbols(ora_dump_stream& s, const void* pattern, size_t length, int
     found_at = s.tell();
     return true;
   }
-  const size_t rest = s.remaining();
-  if (rest < length) {
+  const int64_t at = s.find(pattern, length, s.tell(), s.size());
+  if (at < 0) {
     s.seek(s.size());
     return false;
   }
-  const void* hit = ::memmem(s.here(), rest, pattern, length);
-  if (hit == nullptr) {
-    s.seek(s.size());
-    return false;
-  }
-  const int64_t at = static_cast<const uint8_t*>(hit) - s.data();
   s.seek(at + static_cast<int64_t>(length));
   found_at = s.tell();
   return true;
@@ -33,12 +27,12 @@ bool seek_to_symbols(ora_dump_stream& s, std::string_view pattern, int64_t& foun
 }
 
 bool seek_to_byte(ora_dump_stream& s, uint8_t byte, int64_t& found_at) {
-  const void* hit = std::memchr(s.here(), byte, s.remaining());
-  if (hit == nullptr) {
+  const int64_t at = s.find_byte(byte, s.tell());
+  if (at < 0) {
     s.seek(s.size());
     return false;
   }
-  s.seek((static_cast<const uint8_t*>(hit) - s.data()) + 1);
+  s.seek(at + 1);
   found_at = s.tell();
   return true;
 }
@@ -53,18 +47,15 @@ std::string read_name_before_paren(ora_dump_stream& s) {
   // The name and its "(" are on one statement line: a line without "(" names
   // nothing, and the stream stays where it was.
   const int64_t p0 = s.tell();
-  const uint8_t* start = s.here();
-  size_t span = s.remaining();
-  if (const void* lf = std::memchr(start, '\n', span))
-    span = static_cast<const uint8_t*>(lf) - start;
-  const void* paren = std::memchr(start, '(', span);
-  if (paren == nullptr) return std::string();
-  const size_t k = static_cast<const uint8_t*>(paren) - start;
-  s.seek(p0 + static_cast<int64_t>(k));
-  const char* text = reinterpret_cast<const char*>(start);
-  size_t n = k;
-  if (const void* nul = std::memchr(text, 0, n)) n = static_cast<const char*>(nul) - text;
-  return std::string(trim_blanks(std::string_view(text, n)));
+  int64_t line_end = s.find_byte('\n', p0);
+  if (line_end < 0) line_end = s.size();
+  const int64_t paren = s.find_byte('(', p0, line_end);
+  if (paren < 0) return std::string();
+  std::string text;
+  if (!s.copy(p0, static_cast<size_t>(paren - p0), text)) return std::string();
+  s.seek(paren);
+  if (const size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+  return std::string(trim_blanks(text));
 }
 
 std::string embellish_name(std::string_view name, char quote) {
@@ -98,6 +89,7 @@ void extract_xml(int64_t start, int64_t end, ora_dump_stream& s, std::vector<uin
     const size_t avail = s.remaining();
     const size_t take = static_cast<size_t>(n) < avail ? static_cast<size_t>(n) : avail;
     const uint8_t* p = s.take(take);
+    if (p == nullptr) break;  // a gap: the rest of the block is missing
     out.insert(out.end(), p, p + take);
     consumed += n + 4;
     if (take < static_cast<size_t>(n)) break;

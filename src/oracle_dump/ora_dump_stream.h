@@ -1,10 +1,24 @@
-// The dump stream: random access to the bytes of a dump file.
+// The dump stream: random access to the bytes of a dump.
 //
 // Row iteration seeks back and forth on every record and the catalogue scans
-// search the whole file, so the file is memory-mapped and tell, seek and
-// peek are pointer arithmetic. Reads never go past the end: a short read
-// reports failure and leaves the position where the caller can name it.
-// Offsets are 64-bit; files over 4 GiB work.
+// search the whole dump, so tell, seek and peek must be cheap. A dump is one
+// logical byte space laid over one or more stretches of files: a single file
+// is one stretch; a dump written as several files (exp FILESIZE=, expdp
+// FILESIZE= with %U) is the concatenation of the stretches that carry its
+// content, in the order the reader works out from the files' headers. The
+// decoders see offsets of that logical space only.
+//
+// peek and take hand out a pointer into the mapped file when the bytes lie in
+// one stretch; bytes that cross from one stretch into the next are copied
+// into a buffer of the stream. Either pointer is valid until the next call on
+// the stream: callers copy what they need before reading on.
+//
+// Where a file of a dump is missing, the stretches before and after it are
+// separated by a gap: no read, word or pattern crosses it, so a record cut by
+// the missing file ends in an error instead of continuing with the bytes of
+// an unrelated file. Reads never go past the end: a short read reports
+// failure and leaves the position where the caller can name it. Offsets are
+// 64-bit; files over 4 GiB work.
 #pragma once
 
 #include <cstdint>
@@ -12,54 +26,78 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "TK/tk_utils.h"
 
 class ora_dump_stream {
  public:
+  // A stretch of the logical byte space: `size` bytes of file `file` from
+  // `offset` on. `after_gap`: a missing file lies right before it.
+  struct extent {
+    size_t file = 0;
+    int64_t offset = 0;
+    int64_t size = 0;
+    bool after_gap = false;
+  };
+
   // Maps the file read-only. Raises tk_exception_ex when it cannot be opened.
   static std::shared_ptr<ora_dump_stream> open_file(const tk_string& path);
+  // Maps every file and lays the extents one after the other. Raises
+  // tk_exception_ex when a file cannot be opened, tk_exception (level 1)
+  // when an extent lies outside its file.
+  static std::shared_ptr<ora_dump_stream> open_files(const std::vector<tk_string>& paths,
+                                                     const std::vector<extent>& extents);
   // A stream over bytes the caller keeps alive (tests, in-memory dumps).
   ora_dump_stream(const uint8_t* data, size_t size);
   // A stream over its own heap copy of exactly these bytes: a read one byte
   // past the end lands outside the allocation, where AddressSanitizer sees
   // it (a memory map would hide it in the zero tail of its last page).
   static std::shared_ptr<ora_dump_stream> copy_of(const void* data, size_t size);
+  // Pieces of memory laid one after the other (tests); an empty piece
+  // stands for a missing file: the next piece lies after a gap.
+  explicit ora_dump_stream(const std::vector<std::string_view>& pieces);
   ~ora_dump_stream();
   ora_dump_stream(const ora_dump_stream&) = delete;
   ora_dump_stream& operator=(const ora_dump_stream&) = delete;
 
-  int64_t size() const { return static_cast<int64_t>(m_size); }
-  int64_t tell() const { return static_cast<int64_t>(m_pos); }
+  int64_t size() const { return m_size; }
+  int64_t tell() const { return m_pos; }
   // Positions the stream; a position past the end is clamped to the end.
-  void seek(int64_t pos) {
-    m_pos = pos < 0 ? 0 : (static_cast<uint64_t>(pos) > m_size ? m_size : static_cast<size_t>(pos));
-  }
+  void seek(int64_t pos) { m_pos = pos < 0 ? 0 : (pos > m_size ? m_size : pos); }
   bool at_end() const { return m_pos >= m_size; }
-  size_t remaining() const { return m_size - m_pos; }
-  const uint8_t* data() const { return m_data; }
-  const uint8_t* here() const { return m_data + m_pos; }
+  size_t remaining() const { return static_cast<size_t>(m_size - m_pos); }
 
-  // Pointer to the next n bytes without moving; nullptr when fewer remain.
-  const uint8_t* peek(size_t n) const { return n <= remaining() ? m_data + m_pos : nullptr; }
+  // Pointer to the next n bytes without moving; nullptr when fewer remain
+  // (or a gap lies within them).
+  const uint8_t* peek(size_t n) {
+    if (in_span(n)) return m_ptr + (m_pos - m_lo);
+    return peek_slow(n);
+  }
   // Pointer to the next n bytes and moves past them; nullptr (and no move)
   // when fewer remain.
   const uint8_t* take(size_t n) {
-    if (n > remaining()) return nullptr;
-    const uint8_t* p = m_data + m_pos;
-    m_pos += n;
+    const uint8_t* p = peek(n);
+    if (p != nullptr) m_pos += static_cast<int64_t>(n);
     return p;
   }
-  bool skip(size_t n) { return take(n) != nullptr; }
+  bool skip(size_t n) {
+    if (in_span(n)) {
+      m_pos += static_cast<int64_t>(n);
+      return true;
+    }
+    return skip_slow(n);
+  }
   bool read(void* dst, size_t n) {
     const uint8_t* p = take(n);
     if (p == nullptr) return false;
-    std::memcpy(dst, p, n);
+    if (n > 0) std::memcpy(dst, p, n);
     return true;
   }
   bool read_u8(uint8_t& v) {
-    if (m_pos >= m_size) return false;
-    v = m_data[m_pos++];
+    const uint8_t* p = take(1);
+    if (p == nullptr) return false;
+    v = *p;
     return true;
   }
   bool read_u16le(uint16_t& v) {
@@ -87,23 +125,17 @@ class ora_dump_stream {
     return true;
   }
   bool read_u64le(uint64_t& v) {
-    uint32_t lo = 0, hi = 0;
-    const size_t at = m_pos;
-    if (!read_u32le(lo) || !read_u32le(hi)) {
-      m_pos = at;
-      return false;
-    }
-    v = (static_cast<uint64_t>(hi) << 32) | lo;
+    const uint8_t* p = take(8);
+    if (p == nullptr) return false;
+    v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
     return true;
   }
   bool read_u64be(uint64_t& v) {
-    uint32_t lo = 0, hi = 0;
-    const size_t at = m_pos;
-    if (!read_u32be(hi) || !read_u32be(lo)) {
-      m_pos = at;
-      return false;
-    }
-    v = (static_cast<uint64_t>(hi) << 32) | lo;
+    const uint8_t* p = take(8);
+    if (p == nullptr) return false;
+    v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
     return true;
   }
 
@@ -112,16 +144,87 @@ class ora_dump_stream {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == 0;
   }
   // Skips blanks, then returns the bytes up to the next blank (empty at the
-  // end of the stream). The view points into the mapped file.
+  // end of the stream). A gap ends a word. Valid until the next call.
   std::string_view read_word();
 
- private:
-  ora_dump_stream() = default;
+  // Searches that leave the position alone. Each returns the offset of the
+  // first match at or after `from` and before `to` (the whole match inside),
+  // or -1. A match never spans a gap.
+  int64_t find_byte(uint8_t byte, int64_t from, int64_t to) const;
+  int64_t find_byte(uint8_t byte, int64_t from) const { return find_byte(byte, from, m_size); }
+  int64_t find(const void* pattern, size_t length, int64_t from, int64_t to) const;
+  int64_t find(std::string_view pattern, int64_t from) const {
+    return find(pattern.data(), pattern.size(), from, m_size);
+  }
+  // The byte at pos, or -1 outside the stream.
+  int byte_at(int64_t pos) const;
+  // Copies up to n bytes at pos into dst, stopping at the end or at a gap;
+  // returns how many were copied.
+  size_t read_at(int64_t pos, void* dst, size_t n) const;
+  // Appends the n bytes at pos to out; false (out unchanged) when they do
+  // not all exist or a gap lies within them.
+  bool copy(int64_t pos, size_t n, std::string& out) const;
+  bool copy(int64_t pos, size_t n, std::vector<uint8_t>& out) const;
 
-  const uint8_t* m_data = nullptr;
-  size_t m_size = 0;
-  size_t m_pos = 0;
-  void* m_map = nullptr;  // the mapping to release, when this stream made one
-  size_t m_map_size = 0;
+  // True when a missing file lies between the two offsets (a < b).
+  bool gap_between(int64_t a, int64_t b) const;
+  // A read failed because a missing file lies where its bytes would be
+  // (also past the end, when the dump's last files are missing). Cleared by
+  // clear_gap_hit.
+  bool gap_hit() const { return m_gap_hit; }
+  // The dump's last files are missing: its end is not the dump's end.
+  bool ends_in_gap() const { return m_pending_gap; }
+  void clear_gap_hit() { m_gap_hit = false; }
+
+  // Files behind the stream, for messages about a position.
+  size_t file_count() const { return m_files.size(); }
+  // "file 'exp02.dmp' offset 8192": where a logical offset lies, for dumps
+  // of several files; empty for a single file.
+  tk_string describe(int64_t pos) const;
+
+ private:
+  struct file_map {
+    tk_string path;
+    void* map = nullptr;  // the mapping to release, when this stream made one
+    size_t map_size = 0;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+  };
+  struct span {
+    int64_t lo = 0, hi = 0;  // logical range
+    const uint8_t* data = nullptr;
+    size_t file = 0;
+    int64_t offset = 0;  // in the file
+    bool after_gap = false;
+  };
+
+  ora_dump_stream() = default;
+  // The n bytes at the position lie in the span of the last access.
+  bool in_span(size_t n) const {
+    const uint64_t off = static_cast<uint64_t>(m_pos - m_lo);
+    const uint64_t len = static_cast<uint64_t>(m_hi - m_lo);
+    return off <= len && n <= len - off;
+  }
+  void add_span(size_t file, const uint8_t* data, int64_t offset, int64_t size, bool after_gap);
+  // Index of the span holding pos (the last span for pos == size); -1 for
+  // an empty stream.
+  long span_at(int64_t pos) const;
+  // True when [pos, pos + n) holds no gap (n bytes must exist).
+  bool contiguous(long span, int64_t pos, size_t n) const;
+  const uint8_t* peek_slow(size_t n);
+  bool skip_slow(size_t n);
+  template <class Out>
+  bool copy_into(int64_t pos, size_t n, Out& out) const;
+
+  std::vector<file_map> m_files;
+  std::vector<span> m_spans;
+  int64_t m_size = 0;
+  int64_t m_pos = 0;
+  // The span of the last access: peek within it is pointer arithmetic.
+  int64_t m_lo = 0, m_hi = 0;
+  const uint8_t* m_ptr = nullptr;
+  std::vector<uint8_t> m_stitch;  // bytes of a read that crosses spans
+  bool m_pending_gap = false;     // an empty extent after a gap was added last
+  mutable bool m_gap_hit = false;
   std::unique_ptr<uint8_t[]> m_copy;  // the bytes, when this stream holds a copy
 };

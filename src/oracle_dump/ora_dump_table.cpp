@@ -30,6 +30,8 @@ bool ora_dump_table::init(std::shared_ptr<ora_dump_stream> stream, const table_p
   m_token_handler = std::move(decoder);
   m_record_counter = pos.record_count > 0 ? static_cast<uint64_t>(pos.record_count) : 0;
   m_token_handler->reset();
+  if (const ora_dump_reader* reader = ora_dump_reader::get())
+    m_token_handler->m_b_ewkt = reader->m_b_ewkt;
   const int64_t saved = m_stream->tell();
   const bool ok = tk_starts_with_no_case(version, "EXPORT:") ? init_classic(pos) : init_pump(pos);
   m_stream->seek(saved);
@@ -38,11 +40,27 @@ bool ora_dump_table::init(std::shared_ptr<ora_dump_stream> stream, const table_p
 
 namespace {
 
+// The type of a column definition's tokens as written: the second token and
+// the words that continue it (TIMESTAMP(6) WITH TIME ZONE, INTERVAL DAY(2)
+// TO SECOND(6), LONG RAW).
+std::string type_text_of(const std::vector<std::string>& tokens) {
+  static const char* const k_continuations[] = {"WITH",  "LOCAL", "TIME", "ZONE",   "TO",
+                                                "MONTH", "YEAR",  "DAY",  "SECOND", "RAW"};
+  std::string text = tokens[1];
+  for (size_t i = 2; i < tokens.size(); ++i) {
+    const std::string word = tk_upper(tokens[i].substr(0, tokens[i].find('(')));
+    bool continues = false;
+    for (const char* c : k_continuations) continues = continues || word == c;
+    if (!continues) break;
+    text += ' ';
+    text += tokens[i];
+  }
+  return text;
+}
+
 bool find_line_feed(ora_dump_stream& s, int64_t& at) {
-  const void* hit = std::memchr(s.here(), '\n', s.remaining());
-  if (hit == nullptr) return false;
-  at = static_cast<const uint8_t*>(hit) - s.data();
-  return true;
+  at = s.find_byte('\n', s.tell());
+  return at >= 0;
 }
 
 }  // namespace
@@ -63,8 +81,8 @@ bool ora_dump_table::init_classic(const table_pos& pos) {
     log_message(2, "process_table_desc FAILED");
     return false;
   }
-  const std::string desc(reinterpret_cast<const char*>(s.here()),
-                         static_cast<size_t>(lf - s.tell()));
+  std::string desc;
+  s.copy(s.tell(), static_cast<size_t>(lf - s.tell()), desc);
   m_lst_records.clear();
   if (!process_table_desc(desc)) {
     log_message(2, "process_table_desc FAILED");
@@ -85,9 +103,10 @@ bool ora_dump_table::init_classic(const table_pos& pos) {
     }
     paren -= 1;  // position of the "("
     const int64_t list_end = values - 8;
-    if (list_end - paren > 1)
-      column_list.assign(reinterpret_cast<const char*>(s.data() + paren),
-                         static_cast<size_t>(list_end - paren));
+    if (list_end - paren > 1) {
+      column_list.clear();
+      s.copy(paren, static_cast<size_t>(list_end - paren), column_list);
+    }
     s.seek(lf + 1);
 
     std::vector<tk_wstring> names = get_fields_names(column_list);
@@ -114,6 +133,24 @@ bool ora_dump_table::init_classic(const table_pos& pos) {
     part.field_names = std::move(names);
     m_partitions.push_back(std::move(part));
   }
+
+  // Indexes registered by an earlier reading of this table (the cache file
+  // keeps those, not the positions of the index statements), then the
+  // table's own index, constraint and default statements.
+  if (p_database != nullptr) {
+    if (ora_index_map* map = p_database->get_global_indices()) {
+      auto it = map->find({tk_wstring(), name});
+      if (it != map->end()) {
+        indexes = it->second;
+        log_message(1, "indexes.size=%d", static_cast<int>(indexes.size()));
+      } else {
+        log_message(1, "Indexes for table '%s' are not found", tk_u8(name).c_str());
+      }
+    }
+  }
+  parse_inline_constraints();
+  parse_indexes(pos.indexes);
+  parse_alters(pos.alters);
   return true;
 }
 
@@ -156,6 +193,8 @@ bool ora_dump_table::process_table_desc(const std::string& text) {
   }
   const std::string last = tk_trim(cur);
   if (!last.empty() && last.rfind("PRIMARY KEY", 0) != 0) pieces.push_back(last);
+  // An unnamed primary key of an index-organized table closes the list.
+  if (last.rfind("PRIMARY KEY", 0) == 0) m_inline_constraints.push_back(last);
 
   for (const std::string& piece : pieces) {
     if (!add_field(piece))
@@ -173,7 +212,10 @@ bool ora_dump_table::process_table_desc(const std::string& text) {
 
 bool ora_dump_table::add_field(const std::string& definition) {
   const std::string def = tk_trim(definition);
-  if (tk_starts_with_no_case(def, "CONSTRAINT")) return true;
+  if (tk_starts_with_no_case(def, "CONSTRAINT")) {
+    m_inline_constraints.push_back(def);
+    return true;
+  }
 
   std::vector<std::string> tokens;
   std::string cur;
@@ -231,6 +273,7 @@ bool ora_dump_table::add_field(const std::string& definition) {
   }
   ftd->precision = precision;
   ftd->scale = scale;
+  ftd->type_text = ddl_text(type_text_of(tokens));
   if (info.vartype == VT_DATE) ftd->reserved = FTD_TRUSTED_DATE;
   if (info.ora_type == ORA_SDO_GEOMETRY) ftd->reserved = FTD_SDO_GEOMETRY;
   if (info.ora_type == ORA_CHAR) ftd->reserved = FTD_FIXED_CHAR;
@@ -259,6 +302,8 @@ std::vector<tk_wstring> ora_dump_table::get_fields_names(const std::string& colu
 
 void ora_dump_table::report_cut_rows(int64_t pos) {
   // The rows read so far are kept; the run must not pass for complete.
+  // Nor may the rows read pass for the table's row count.
+  m_walk_whole = false;
   if (m_cut_reported || p_database == nullptr) return;
   m_cut_reported = true;
   log_message(3, "Table '%s': the dump ends inside its rows at %lld", tk_u8(name).c_str(),
@@ -281,6 +326,8 @@ void ora_dump_table::enter_partition(size_t index) {
 }
 
 void ora_dump_table::reset() {
+  m_rows_walked = 0;
+  m_walk_whole = true;
   if (!m_lst_records.empty()) {
     m_cur_record = 0;
     m_stream->seek(m_lst_records.front());
@@ -302,6 +349,7 @@ udb_record* ora_dump_table::get_item1() {
   const int64_t saved = s.tell();
   const int64_t start = m_lst_records[m_cur_record];
   s.seek(start);
+  s.clear_gap_hit();
   bool ok = false;
   try {
     ok = m_token_handler->get_record(s, schema, m_end_pos, m_record);
@@ -309,8 +357,26 @@ udb_record* ora_dump_table::get_item1() {
     // is damaged (an INSERT statement without column names, say).
     if (ok && s.tell() == start)
       throw dump_error("Can't read record: the row holds no data", start, 0);
+  } catch (const tk_exception& e) {
+    s.seek(saved);
+    // A damaged record: the walk no longer tells the table's row count.
+    m_walk_whole = false;
+    const bool gap = s.gap_hit() || s.gap_between(start, e.offset()) ||
+                     (s.ends_in_gap() && e.text().find("EOF") != std::string::npos);
+    if (e.offset() < 0 || (s.file_count() < 2 && !gap)) throw;
+    // A dump of several files: name the file and its own offset, and say
+    // when the record runs into a file that is missing.
+    std::string text = e.text();
+    const std::string suffix = " (offset " + std::to_string(e.offset()) + ")";
+    if (text.size() >= suffix.size() &&
+        text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+      text.resize(text.size() - suffix.size());
+    if (gap) text = "The record runs into a missing file of the dump: " + text;
+    const tk_string where = s.describe(e.offset());
+    throw dump_error(where.empty() ? text : text + " in " + where, e.offset(), e.level());
   } catch (...) {
     s.seek(saved);
+    m_walk_whole = false;
     throw;
   }
   const bool at_end = m_token_handler->check_for_eof(s);
@@ -327,6 +393,7 @@ void ora_dump_table::next() {
     throw tk_exception("Out of recordset range.", 0);
   }
   if (m_record_counter == 0) m_record_counter = 1;
+  ++m_rows_walked;
   if (m_cur_record + 1 < m_lst_records.size()) {
     ++m_cur_record;
     ++m_record_counter;
@@ -349,10 +416,12 @@ void ora_dump_table::next() {
     return;
   }
   m_cur_record = m_lst_records.size();
+  if (m_walk_whole && p_database != nullptr) p_database->note_record_count(name, m_rows_walked);
 }
 
 void ora_dump_table::prev() {
   if (m_lst_records.empty() || m_cur_record == 0) throw tk_exception("Out of recordset range.", 0);
+  m_walk_whole = false;
   --m_cur_record;
   m_stream->seek(m_lst_records[m_cur_record]);
   set_progress();

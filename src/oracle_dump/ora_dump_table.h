@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,18 @@ class ora_dump_table : public udb_recordset {
   bool add_field(const std::string& definition);
   static std::vector<tk_wstring> get_fields_names(const std::string& column_list);
 
+  // Keys, indexes and defaults of a classic table (the statements after its
+  // CREATE TABLE), exposed for tests.
+  bool parse_indexes(const std::vector<table_pos::index_pos>& index_poses);
+  bool parse_alters(const std::vector<std::pair<int64_t, int64_t>>& alter_poses);
+  void parse_keys(ora_dump_stream& s, std::list<udb_relationship>& rels);
+  static std::string get_index_fields(ora_dump_stream& s);
+  std::vector<tk_wstring> get_field_list(ora_dump_stream& s);
+  ole_variant get_def_value(vartype_t vt, const std::string& text) const;
+  // Name of an unnamed UNIQUE constraint: the table name, "_UC" and twelve
+  // digits derived from the table and column names.
+  tk_wstring gen_unique_constr_name(const std::vector<tk_wstring>& columns) const;
+
   const std::vector<table_partition>& partitions() const { return m_partitions; }
   // Data Pump metadata parser: adds a column under a unique name and keeps
   // the descriptor alive with the table.
@@ -58,6 +71,8 @@ class ora_dump_table : public udb_recordset {
 
  private:
   bool init_classic(const table_pos& pos);
+  void apply_default(std::string_view statement);
+  void parse_inline_constraints();
   bool init_pump(const table_pos& pos);
   void set_progress();
   // Records (once) that the file ends inside the table's rows.
@@ -76,5 +91,10 @@ class ora_dump_table : public udb_recordset {
   size_t m_current_partition = 0;
   udb_record m_record;
   bool m_b_pump = false;
+  std::vector<std::string> m_inline_constraints;  // constraint pieces of CREATE TABLE
+  // Records stepped over since reset(); a walk that reached the end without
+  // a damaged record tells the table's row count.
+  uint64_t m_rows_walked = 0;
+  bool m_walk_whole = false;
   bool m_cut_reported = false;
 };

@@ -38,9 +38,8 @@ bool ora_dump_table::init_pump(const table_pos& pos) {
   try {
     std::vector<uint8_t> payload;
     int64_t end = 0;
-    const uint8_t* d = m_stream->data();
     // A UTF-16 document's text begins with 0x00 right after the header.
-    const int kind = pos.start_pos + 4 < m_stream->size() && d[pos.start_pos + 4] == 0 ? 2 : 1;
+    const int kind = m_stream->byte_at(pos.start_pos + 4) == 0 ? 2 : 1;
     if (!ora_pump_collect_xml(*m_stream, pos.start_pos, kind, payload, end)) {
       log_message(3, "The exception occured during a tableinitialization.");
       return false;

@@ -53,6 +53,11 @@ struct t_orcale_ftd : public t_ftd {
   // Type word of the classic column description block (1 VARCHAR2, 2 NUMBER,
   // 12 DATE, 96 CHAR, 100/101 BINARY_FLOAT/DOUBLE, 112 CLOB ...); 0 unknown.
   uint16_t native_type = 0;
+  // The column's type as the dump's DDL writes it ("NUMBER(8, 2)"); empty
+  // where the dump gives no type text (Data Pump metadata).
+  tk_wstring type_text;
+  // The default as the DDL writes it ("'N'", "sysdate"); empty without one.
+  tk_wstring default_text;
 };
 
 uint32_t native2oratype(int type_num, int charset_id);

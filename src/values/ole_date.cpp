@@ -59,6 +59,16 @@ void append_date(std::string& out, const tk_systemtime& st) {
   append_digits(out, st.day, 2);
 }
 
+// Digits needed to write a fraction of nanoseconds without losing a digit.
+int needed_fraction_digits(uint32_t ns) {
+  int digits = 9;
+  while (digits > 0 && ns % 10 == 0) {
+    ns /= 10;
+    --digits;
+  }
+  return digits;
+}
+
 void append_time(std::string& out, const ole_date& d, int precision) {
   const tk_systemtime& st = d.st;
   append_digits(out, st.hour % 24u, 2);
@@ -66,12 +76,41 @@ void append_time(std::string& out, const ole_date& d, int precision) {
   append_digits(out, st.minute, 2);
   out.push_back(':');
   append_digits(out, st.second, 2);
-  if (precision == 0 || (d.microseconds == 0 && st.milliseconds == 0)) return;
+  const uint32_t ns = d.fraction_ns();
+  if (precision == 0 || ns == 0) return;
+  // A column that declares its fraction digits (TIMESTAMP(9)) prints that
+  // many, as Oracle shows them; otherwise milliseconds, microseconds or
+  // nanoseconds, whichever the value needs. Never fewer than the value holds.
+  int digits;
+  if (d.fraction_digits != 0) {
+    digits = d.fraction_digits > 9 ? 9 : d.fraction_digits;
+  } else if (d.nanoseconds != 0) {
+    digits = 9;
+  } else if (precision == 6 && d.microseconds != 0) {
+    digits = 6;
+  } else {
+    digits = 3;
+  }
+  // More than the column declares (a damaged or foreign value): milli-,
+  // micro- or nanoseconds, whichever holds it all.
+  const int needed = needed_fraction_digits(ns);
+  if (digits < needed) digits = needed <= 3 ? 3 : needed <= 6 ? 6 : 9;
+  uint32_t value = ns;
+  for (int i = digits; i < 9; ++i) value /= 10;
   out.push_back('.');
-  if (precision == 6 && d.microseconds != 0)
-    append_digits(out, d.microseconds, 6);
-  else
-    append_digits(out, st.milliseconds, 3);
+  append_digits(out, value, digits);
+}
+
+// " +hh:mm" of a value that carries its time zone.
+void append_zone(std::string& out, const ole_date& d) {
+  if (!d.has_zone) return;
+  int32_t minutes = d.time_zone;
+  out.push_back(' ');
+  out.push_back(minutes < 0 ? '-' : '+');
+  if (minutes < 0) minutes = -minutes;
+  append_digits(out, static_cast<unsigned>(minutes / 60), 2);
+  out.push_back(':');
+  append_digits(out, static_cast<unsigned>(minutes % 60), 2);
 }
 
 // The narrow form of a pure time carries a zero date; the wide form, used
@@ -79,31 +118,56 @@ void append_time(std::string& out, const ole_date& d, int precision) {
 void append_form(const ole_date& d, std::string& out, int precision, bool narrow) {
   switch (d.kind) {
     case ole_date::pure_date:
-      if (d.microseconds == 0) {
+      if (d.fraction_ns() == 0 && !d.has_zone) {
         append_date(out, d.st);
         return;
       }
-      // Microseconds set after the fields were refined to a pure date: print
-      // them rather than lose them.
+      // A fraction or zone set after the fields were refined to a pure date:
+      // print them rather than lose them.
       [[fallthrough]];
     case ole_date::datetime: {
       // A midnight value prints as a date, unless it has a fraction of a
-      // second (a TIMESTAMP of 00:00:00.000400 must keep its microseconds).
+      // second (a TIMESTAMP of 00:00:00.000000400 must keep it) or a zone.
       bool midnight = d.st.hour == 0 && d.st.minute == 0 && d.st.second == 0 &&
-                      d.st.milliseconds == 0 && d.microseconds == 0;
+                      d.fraction_ns() == 0 && !d.has_zone;
       append_date(out, d.st);
       if (midnight && d.date_only) return;
       out.push_back(' ');
       append_time(out, d, precision);
+      append_zone(out, d);
       return;
     }
     case ole_date::pure_time:
       if (narrow) out.append("0000-00-00 ");
       append_time(out, d, precision);
+      append_zone(out, d);
       return;
     default:
       return;
   }
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void civil_from_days(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
 }
 
 }  // namespace
@@ -135,6 +199,7 @@ bool ole_date::import_from_string(const tk_string& text) {
   auto reset = [this] {
     st = tk_systemtime();
     microseconds = 0;
+    nanoseconds = 0;
     kind = invalid;
   };
   auto swap_day_year = [this] {
@@ -289,11 +354,39 @@ void ole_date::process_milliseconds(const char* seconds_text) {
   microseconds = static_cast<uint32_t>(us);
 }
 
+uint32_t ole_date::fraction_ns() const {
+  if (microseconds != 0 || nanoseconds != 0) return microseconds * 1000u + nanoseconds;
+  return st.milliseconds * 1000000u;
+}
+
+void ole_date::set_fraction_ns(uint32_t ns) {
+  st.milliseconds = static_cast<uint16_t>(ns / 1000000);
+  microseconds = ns / 1000;
+  nanoseconds = static_cast<uint16_t>(ns % 1000);
+}
+
+void ole_date::add_minutes(int32_t minutes) {
+  if (minutes == 0) return;
+  const int64_t day = days_from_civil(st.year, st.month, st.day);
+  const int64_t total = (day * 24 + st.hour) * 60 + st.minute + minutes;
+  const int64_t days = total >= 0 ? total / 1440 : -((-total + 1439) / 1440);
+  const int64_t in_day = total - days * 1440;
+  int64_t y = 0;
+  unsigned m = 0, d = 0;
+  civil_from_days(days, y, m, d);
+  st.year = static_cast<uint16_t>(y < 0 ? 0 : y);
+  st.month = static_cast<uint16_t>(m);
+  st.day = static_cast<uint16_t>(d);
+  st.hour = static_cast<uint16_t>(in_day / 60);
+  st.minute = static_cast<uint16_t>(in_day % 60);
+}
+
 void ole_date::refine_type() {
   if (st.day == 0 && st.month == 0 && st.year == 0) {
     kind = pure_time;
   } else if (st.hour == 0 && st.minute == 0 && st.second == 0 && st.milliseconds == 0 &&
-             microseconds == 0 && st.day != 0 && st.month != 0 && st.year != 0) {
+             microseconds == 0 && nanoseconds == 0 && !has_zone && st.day != 0 && st.month != 0 &&
+             st.year != 0) {
     kind = pure_date;
   }
 }

@@ -1,5 +1,6 @@
-// Calendar value behind every VT_DATE: calendar fields, microseconds and a
-// kind (date and time, pure date, pure time) that decides how it prints.
+// Calendar value behind every VT_DATE: calendar fields, the fraction of a
+// second down to nanoseconds, an optional time zone offset, and a kind (date
+// and time, pure date, pure time) that decides how it prints.
 #pragma once
 
 #include <cstdint>
@@ -32,9 +33,26 @@ class ole_date {
   // Appends the narrow text form to out without allocating when out has room.
   void append_to(std::string& out, int precision = 6) const;
 
+  // The fraction of a second in nanoseconds, from whichever of the fraction
+  // fields carries it.
+  uint32_t fraction_ns() const;
+  // Sets milliseconds, microseconds and nanoseconds from one count of
+  // nanoseconds (below one second).
+  void set_fraction_ns(uint32_t ns);
+  // Shifts the calendar fields by a number of minutes (a time zone offset),
+  // carrying into hours, days, months and years.
+  void add_minutes(int32_t minutes);
+
   int32_t kind = invalid;
+  // Offset from UTC in minutes; printed only when has_zone is set (a
+  // TIMESTAMP WITH TIME ZONE value), as " +hh:mm".
   int32_t time_zone = 0;
   uint8_t date_only = 1;  // a datetime at 00:00:00.000 prints as a date
+  uint8_t has_zone = 0;
+  // Fraction digits the column declares (TIMESTAMP(9): 9); 0 when unknown.
+  // A value prints at least this many digits and never fewer than it holds.
+  uint8_t fraction_digits = 0;
+  uint16_t nanoseconds = 0;  // below the microseconds: 0 to 999
   uint32_t microseconds = 0;
   tk_systemtime st;
 };

@@ -367,6 +367,24 @@ void ole_variant::set_bytes(const uint8_t* p, size_t n) {
   m_bytes.assign(p, p + n);
 }
 
+size_t ole_variant::get_bytes(const uint8_t*& out, std::string& buffer) const {
+  out = nullptr;
+  if (m_vt == VT_EMPTY || m_vt == VT_NULL) {
+    log_message(1, "OLE_Variant is empty");
+    return 0;
+  }
+  if (m_vt == VT_BSTR) {
+    buffer = tk_u8(m_text);
+    out = reinterpret_cast<const uint8_t*>(buffer.data());
+    return buffer.size();
+  }
+  if (m_vt == VT_BLOB || m_vt == VT_ARRAY_UI1) {
+    out = m_bytes.data();
+    return m_bytes.size();
+  }
+  throw tk_mail_assertion(__FILE__, __LINE__);
+}
+
 std::vector<uint8_t>& ole_variant::byte_buffer() {
   m_vt = VT_ARRAY_UI1;
   m_bytes.clear();

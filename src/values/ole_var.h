@@ -146,6 +146,11 @@ class ole_variant {
   const ole_date& date() const { return m_date; }
   const tk_wstring& text() const { return m_text; }
   const std::vector<uint8_t>& bytes() const { return m_bytes; }
+  // The value's bytes without a copy: a byte array's own storage (valid
+  // while the value is unchanged) or a text as UTF-8 written into `buffer`.
+  // Returns their count; 0 for an empty value. Other tags have no bytes:
+  // an internal error.
+  size_t get_bytes(const uint8_t*& out, std::string& buffer) const;
 
   void allocate_safe_array(size_t size);
   void attach_string(const tk_string& utf8);

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -84,7 +86,7 @@ TEST(tk_log, first_message_empties_the_file_then_appends_with_crlf) {
   unlink(name.c_str());
 }
 
-TEST(tk_log, a_message_below_the_level_still_empties_an_old_file) {
+TEST(tk_log, an_enabled_logger_empties_the_file_once) {
   std::string name = temp_name("below");
   write_file(name, "old");
   tk_logger logger(name.c_str(), true, 3, false);  // enabled: emptied at once
@@ -107,8 +109,36 @@ TEST(tk_log, time_stamps_prefix_each_message) {
   unlink(name.c_str());
 }
 
-TEST(tk_log, unwritable_log_loses_the_message_silently) {
-  tk_logger logger("/nonexistent-dir-for-talvex/x.log", true, 3, false);
+// A log that cannot be written loses its messages but is reported once, so
+// that the user knows the run has no trace.
+TEST(tk_log, unwritable_log_is_reported_once) {
+  static std::vector<std::string> reports;
+  reports.clear();
+  tk_logger logger(nullptr, false, 3, false);
+  logger.set_failure_reporter([](const std::string& m) { reports.push_back(m); });
+  logger.set_file("/nonexistent-dir-for-talvex/x.log");
   log_message(3, "lost");
-  SUCCEED();
+  log_message(3, "lost again");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0],
+            "Cannot write the log file '/nonexistent-dir-for-talvex/x.log': No such file or "
+            "directory. The conversion goes on without it.");
+  EXPECT_TRUE(logger.failed());
+}
+
+// A message below the minimum level touches nothing; a log file that is an
+// input of the run (same inode under another name) is never emptied.
+TEST(tk_log, protected_files_are_never_emptied) {
+  const std::string input = temp_name("input");
+  write_file(input, "the dump");
+  tk_logger logger(nullptr, false, 3, false);
+  logger.protect(input);
+  EXPECT_TRUE(
+      logger.is_protected(testing::TempDir() + "./" + input.substr(testing::TempDir().size())));
+  logger.set_file(input);
+  log_message(2, "below the level");
+  log_message(3, "would destroy the input");
+  EXPECT_EQ(read_file(input), "the dump");
+  EXPECT_FALSE(logger.enabled());
+  unlink(input.c_str());
 }

@@ -74,6 +74,13 @@ std::map<std::string, ora_dump_manifest_entry> ora_dump_manifest_parse(std::stri
       std::string item;
       while (std::getline(items, item, ',')) {
         item = trim(item);
+        // "NAME n (geometry: COLUMN)": the spatial dumps name their column.
+        std::string geometry;
+        if (const size_t open = item.find(" (geometry: "); open != std::string::npos) {
+          const size_t close = item.find(')', open);
+          geometry = trim(std::string_view(item).substr(open + 12, close - open - 12));
+          item = trim(std::string_view(item).substr(0, open));
+        }
         const size_t space = item.rfind(' ');
         if (space == std::string::npos) continue;
         ora_dump_manifest_table table;
@@ -84,6 +91,7 @@ std::map<std::string, ora_dump_manifest_entry> ora_dump_manifest_parse(std::stri
           count.erase(0, 1);
         }
         table.rows = std::strtol(count.c_str(), nullptr, 10);
+        table.geometry = geometry;
         entry.tables.push_back(table);
       }
     }
@@ -528,7 +536,9 @@ void talvex_test_convert(talvex_test_conversion& conversion, const std::string& 
   std::vector<std::string> args = {TALVEXCLI_PATH, "--src=" + dump, "--dest=" + conversion.dest,
                                    "--n_delim=2", "--logfile=" + conversion.log_path};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
-  conversion.result = tk_test_run(TALVEXCLI_PATH, args, {{"HOME", home}}, timeout_seconds);
+  conversion.result =
+      tk_test_run(TALVEXCLI_PATH, args, {{"HOME", home}, {"XDG_CACHE_HOME", home + "/.cache"}},
+                  timeout_seconds);
   conversion.log = tk_test_read_file(conversion.log_path);
 }
 
@@ -542,7 +552,9 @@ std::vector<std::string> talvex_test_complaints(const talvex_test_conversion& co
     std::string line;
     while (std::getline(lines, line)) {
       if (line.find("Error:") != std::string::npos || line.find("WARNING") != std::string::npos ||
-          line.find("multifile") != std::string::npos) {
+          line.find("Warning:") != std::string::npos ||
+          line.find("multifile") != std::string::npos ||
+          line.find("multi-file") != std::string::npos) {
         out.push_back(std::string(where) + ": " + line);
       }
     }

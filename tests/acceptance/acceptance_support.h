@@ -16,6 +16,7 @@ struct ora_dump_manifest_table {
   std::string name;  // as the manifest writes it, e.g. SYSTEM.EMP
   long rows = 0;
   bool approximate = false;  // the count was written with a leading ~
+  std::string geometry;      // the SDO_GEOMETRY column, from "(geometry: NAME)"
 };
 
 struct ora_dump_manifest_entry {

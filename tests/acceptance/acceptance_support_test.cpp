@@ -15,10 +15,12 @@ TEST(manifest_parse, reads_counts_folders_and_approximations) {
       "- **c.dmp**: SYSTEM.EMP 14\n"
       "## Data Pump `expdp` dumps (datapump/)\n"
       "- **d.dmp**: AEREO 60, SYS_EXPORT_SCHEMA_01 ~1342\n"
+      "## Classic `exp` dumps with SDO_GEOMETRY (spatial) columns (spatial/)\n"
+      "- **e.dmp**: ZIP5_DC 20 (geometry: GEOM), MY_MAPS 9, BI_TEST_NODE$ 121 (geometry: G2)\n"
       "## companions/\n"
       "- Jef7__file.sql\n";
   const auto m = ora_dump_manifest_parse(text);
-  ASSERT_EQ(m.size(), 4u);
+  ASSERT_EQ(m.size(), 5u);
   EXPECT_TRUE(m.at("a.dmp").no_tables);
   EXPECT_EQ(m.at("a.dmp").folder, "classic");
   const auto& b = m.at("b.dmp").tables;
@@ -34,6 +36,16 @@ TEST(manifest_parse, reads_counts_folders_and_approximations) {
   EXPECT_FALSE(d.tables[0].approximate);
   EXPECT_TRUE(d.tables[1].approximate);
   EXPECT_EQ(d.tables[1].rows, 1342);
+  const auto& e = m.at("e.dmp");
+  EXPECT_EQ(e.folder, "spatial");
+  ASSERT_EQ(e.tables.size(), 3u);
+  EXPECT_EQ(e.tables[0].name, "ZIP5_DC");
+  EXPECT_EQ(e.tables[0].rows, 20);
+  EXPECT_EQ(e.tables[0].geometry, "GEOM");
+  EXPECT_EQ(e.tables[1].geometry, "");
+  EXPECT_EQ(e.tables[2].name, "BI_TEST_NODE$");
+  EXPECT_EQ(e.tables[2].rows, 121);
+  EXPECT_EQ(e.tables[2].geometry, "G2");
 }
 
 TEST(manifest_parse, reads_the_real_manifest) {

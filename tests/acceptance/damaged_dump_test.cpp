@@ -39,13 +39,19 @@ class damaged_dump_test : public ::testing::Test {
 };
 
 // The file ends in the middle of EMP's fifth row: DEPT and the four complete
-// EMP rows are converted.
+// EMP rows are converted, and the run says it is not complete: status 1 and
+// a summary line that counts the skipped record.
 TEST_F(damaged_dump_test, file_cut_inside_a_row) {
   m_writer.table(ora_dump_fx_scott_emp());
   const auto& rows = m_writer.layout("EMP").sections.at(0).row_pos;
   convert(m_writer.data().substr(0, rows.at(4) + 9));
   expect_orderly_end(m_conversion);
-  EXPECT_EQ(m_conversion.result.exit_code, 0) << m_conversion.result.err;
+  EXPECT_EQ(m_conversion.result.exit_code, 1) << m_conversion.result.err;
+  EXPECT_NE(m_conversion.result.out.find(
+                "Summary: 2 tables converted, 8 rows written, 1 record and 0 tables skipped with "
+                "errors; CSV files in '"),
+            std::string::npos)
+      << m_conversion.result.out;
   EXPECT_EQ(rows_of(m_conversion, "dept"), 4u);
   EXPECT_EQ(rows_of(m_conversion, "emp"), 4u);
 }
@@ -58,7 +64,7 @@ TEST_F(damaged_dump_test, length_pointing_past_the_end) {
   m_writer.table(emp).exit();
   convert(m_writer.bytes());
   expect_orderly_end(m_conversion);
-  EXPECT_EQ(m_conversion.result.exit_code, 0) << m_conversion.result.err;
+  EXPECT_EQ(m_conversion.result.exit_code, 1) << m_conversion.result.err;
   EXPECT_EQ(rows_of(m_conversion, "dept"), 4u);
   EXPECT_EQ(rows_of(m_conversion, "emp"), 2u);
 }

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -47,7 +49,10 @@ TEST_P(datapump_corpus_test, converts_every_table_with_the_manifest_row_count) {
       continue;
     }
     std::vector<std::vector<std::string>> records;
-    EXPECT_TRUE(csv_test_parse(tk_test_read_file(c.csv_path(base)), ',', records)) << base;
+    const std::string content = tk_test_read_file(c.csv_path(base));
+    EXPECT_TRUE(csv_test_parse(content, ',', records)) << base;
+    // Line breaks inside values are written as stored, never as CR CR LF.
+    EXPECT_EQ(content.find("\r\r\n"), std::string::npos) << base;
     ASSERT_FALSE(records.empty()) << base << ": no header line";
     const long rows = static_cast<long>(records.size()) - 1;
     if (t.approximate) {
@@ -128,7 +133,7 @@ TEST(datapump_spot_values, al32utf8_database) {
                  {"MANAGER_ID", ""}}},
                {"EMPLOYEE_ID", "101", {{"MANAGER_ID", "100"}, {"DEPARTMENT_ID", "90"}}}});
 
-  // Korean text, and TIMESTAMP values whose nanoseconds keep microseconds.
+  // Korean text, and a TIMESTAMP(9) value with all nine digits.
   const std::string it = "gonnabe88__it_database__EXPDAT.DMP";
   REQUIRE_PUMP_DUMP(it);
   expect_rows(
@@ -137,7 +142,7 @@ TEST(datapump_spot_values, al32utf8_database) {
   expect_rows(it, "TAAABB_CLOGNH",
               {{"LGN_SNO",
                 "63",
-                {{"LGN_DTM", "2026-04-23 23:10:50.033096"}, {"LGN_TP", "LOGIN_SUCCESS"}}}});
+                {{"LGN_DTM", "2026-04-23 23:10:50.033096300"}, {"LGN_TP", "LOGIN_SUCCESS"}}}});
 
   // Narrow metadata is UTF-8 in an AL32UTF8 database.
   const std::string luca = "LucaGirolamodibari__Exprivia-Stage__EXPDAT.DMP";
@@ -149,6 +154,74 @@ TEST(datapump_spot_values, al32utf8_database) {
   ASSERT_TRUE(empty.ok);
   EXPECT_TRUE(empty.rows.empty());
   EXPECT_EQ(empty.header.size(), 7u);
+}
+
+// Every TIMESTAMP(9) value of gonnabe88 that has a fraction is exactly the
+// value stored: written back into Oracle's 11 bytes (century + 100, year +
+// 100, month, day, hour + 1, minute + 1, second + 1, big-endian nanoseconds)
+// behind its length byte, it is found in the dump. 251 of them have digits
+// below the microsecond.
+TEST(datapump_exact_values, timestamp9_values_of_gonnabe88_are_the_stored_bytes) {
+  const std::string file = "gonnabe88__it_database__EXPDAT.DMP";
+  REQUIRE_PUMP_DUMP(file);
+  const std::string dump = tk_test_read_file(corpus_dumps_dir() + "/datapump/" + file);
+  const talvex_test_conversion& c = converted(file);
+  int fractions = 0, below_microsecond = 0;
+  for (const std::string& base : c.csv_files()) {
+    const csv_test_table t = csv_test_read_table(c.csv_path(base));
+    ASSERT_TRUE(t.ok) << base;
+    for (const auto& row : t.rows) {
+      for (const std::string& v : row) {
+        int y, mo, d, h, mi, s, used = 0;
+        char frac[16] = "";
+        if (v.size() < 21 ||
+            std::sscanf(v.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%15[0-9]%n", &y, &mo, &d, &h, &mi, &s,
+                        frac, &used) != 7 ||
+            static_cast<size_t>(used) != v.size())
+          continue;
+        ++fractions;
+        ASSERT_EQ(std::strlen(frac), 9u) << base << ": " << v << " (declared TIMESTAMP(9))";
+        const unsigned long ns = std::strtoul(frac, nullptr, 10);
+        if (ns % 1000 != 0) ++below_microsecond;
+        const char bytes[] = {11,
+                              static_cast<char>(y / 100 + 100),
+                              static_cast<char>(y % 100 + 100),
+                              static_cast<char>(mo),
+                              static_cast<char>(d),
+                              static_cast<char>(h + 1),
+                              static_cast<char>(mi + 1),
+                              static_cast<char>(s + 1),
+                              static_cast<char>(ns >> 24),
+                              static_cast<char>(ns >> 16),
+                              static_cast<char>(ns >> 8),
+                              static_cast<char>(ns)};
+        EXPECT_NE(dump.find(std::string(bytes, sizeof bytes)), std::string::npos)
+            << base << ": " << v << " is not a value of the dump";
+      }
+    }
+  }
+  EXPECT_EQ(fractions, 280);
+  EXPECT_EQ(below_microsecond, 251);
+}
+
+// --- A damaged file -----------------------------------------------------------
+
+// A real Data Pump file that went through a UTF-8 text round trip is
+// reported as damaged, with the offset where its structure breaks.
+TEST(datapump_damaged, a_text_converted_file_is_reported_as_damaged) {
+  const std::string dump = corpus_dumps_dir() + "/damaged/zhaoyutiandc__rds__test__cd36dbe1.dmp";
+  if (!tk_test_exists(dump)) GTEST_SKIP() << "corpus file not found";
+  talvex_test_conversion c;
+  talvex_test_convert(c, dump);
+  ASSERT_TRUE(c.result.started);
+  EXPECT_EQ(c.result.exit_code, 255);
+  const std::string all = c.result.out + c.result.err;
+  EXPECT_NE(all.find("The dump file is damaged: its Data Pump header breaks at offset 35"),
+            std::string::npos)
+      << all;
+  EXPECT_NE(all.find("From offset 2 it holds UTF-8 replacement characters"), std::string::npos);
+  EXPECT_EQ(all.find("non-leading"), std::string::npos) << all;
+  EXPECT_TRUE(c.csv_files().empty());
 }
 
 // --- Multi-file sets --------------------------------------------------------

@@ -63,6 +63,25 @@ TEST(csv_validator, collisions_within_a_run_get_a_counter) {
   EXPECT_EQ(register_output(v, u"A.B"), u"A_B000");
 }
 
+// Two 128-character Oracle names make a name no file system takes: it is
+// shortened to fit 255 bytes with ".csv" and ".tmp", between characters, and
+// the counter that keeps it unique is never cut off.
+TEST(csv_validator, names_too_long_for_a_file_are_shortened) {
+  csv_validator v(u"/out");
+  const tk_wstring owner(128, u'O'), table(128, u'T');
+  const tk_wstring first = register_output(v, owner + u"." + table);
+  EXPECT_EQ(first, (owner + u"_" + table).substr(0, csv_max_name_bytes));
+  const tk_wstring second = register_output(v, owner + u"_" + table);
+  EXPECT_EQ(second, (owner + u"_" + table).substr(0, csv_max_name_bytes - 3) + u"000");
+  EXPECT_NE(tk_lower(first), tk_lower(second));
+
+  // Three-byte characters are not split.
+  const tk_wstring wide(100, u'\u4e2d');
+  const tk_wstring cut = register_output(v, wide);
+  EXPECT_EQ(cut.size(), csv_max_name_bytes / 3);
+  EXPECT_LE(tk_u8(cut).size() + 8, 255u);
+}
+
 TEST(csv_engine, full_file_names_lower_case_the_file_name_only) {
   test_dir dir;
   const std::string out = dir / "Out";

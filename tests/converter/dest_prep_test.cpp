@@ -22,16 +22,18 @@ class dest_prep : public ::testing::Test {
  protected:
   void SetUp() override {
     dest = dir / "out";
-    fs::create_directories(dest + "/sub/deeper");
+    // What an earlier conversion leaves: CSV files (one read-only), a file
+    // still under its temporary name, a BLOB side file, and a link named
+    // like a CSV file that points outside (removed, never followed).
+    fs::create_directories(dest);
     test_write_file(dest + "/emp.csv", "x");
-    test_write_file(dest + "/notes.txt", "x");
-    test_write_file(dest + "/sub/deeper/a.csv", "x");
-    test_write_file(dest + "/ro.csv", "x");
-    chmod((dest + "/ro.csv").c_str(), 0444);
-    // A link to a folder outside: removed, never followed.
+    test_write_file(dest + "/ro.CSV", "x");
+    chmod((dest + "/ro.CSV").c_str(), 0444);
+    test_write_file(dest + "/dept.csv.tmp", "x");
+    test_write_file(dest + "/emp_1", "blob");
     fs::create_directories(dir / "outside");
-    test_write_file(dir / "outside/precious", "x");
-    fs::create_directory_symlink(dir / "outside", dest + "/link");
+    test_write_file(dir / "outside/precious.csv", "x");
+    fs::create_symlink(dir / "outside/precious.csv", dest + "/link.csv");
     conv.dest_folder = tk_u16(dest);
     conv.source_file = tk_u16(dir / "src.dmp");
     test_write_file(dir / "src.dmp", "dump");
@@ -58,30 +60,72 @@ class dest_prep : public ::testing::Test {
   talvex_convertor conv;
 };
 
-TEST_F(dest_prep, mode_0_empties_the_folder) {
+// Checking deletes nothing (the dump is not read yet); preparing empties the
+// folder of the files an earlier conversion wrote and keeps the folder.
+TEST_F(dest_prep, mode_0_empties_the_files_of_an_earlier_conversion) {
+  struct stat before {};
+  ASSERT_EQ(stat(dest.c_str(), &before), 0);
   EXPECT_EQ(check(), "");
+  EXPECT_TRUE(fs::exists(dest + "/emp.csv"));
+  conv.prepare_dest();
   ASSERT_TRUE(fs::is_directory(dest));
   EXPECT_TRUE(fs::is_empty(dest));
-  EXPECT_TRUE(fs::exists(dir / "outside/precious"));
+  struct stat after {};
+  ASSERT_EQ(stat(dest.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino) << "the folder itself is kept";
+  EXPECT_TRUE(fs::exists(dir / "outside/precious.csv"));
 }
 
-TEST_F(dest_prep, mode_0_leaves_dot_entries_and_their_folder) {
-  test_write_file(dest + "/.keep", "x");
-  test_write_file(dest + "/sub/.hidden", "x");
+// A folder holding anything this program does not write is refused, with up
+// to three of the entries named, and nothing is deleted.
+TEST_F(dest_prep, mode_0_refuses_a_folder_with_foreign_entries) {
+  const std::string head = "Cannot overwrite the entire folder '" + dest + "': ";
+  const std::string tail =
+      ".\nChoose a new or empty folder, or mode 1 or 2 to keep the folder's other files.";
+  test_write_file(dest + "/report.docx", "x");
+  EXPECT_EQ(check(), head + "it holds files this program did not write (report.docx)" + tail);
+  fs::create_directories(dest + "/photos");
+  test_write_file(dest + "/.hidden", "x");
+  test_write_file(dest + "/notes_7", "x");  // no notes.csv beside it: not a side file
+  EXPECT_EQ(check(), head +
+                         "it holds files this program did not write (.hidden, notes_7, photos/ "
+                         "and 1 more)" +
+                         tail);
+  EXPECT_TRUE(fs::exists(dest + "/emp.csv"));
+  EXPECT_TRUE(fs::exists(dest + "/report.docx"));
+
+  // A foreign file that appears while the dump is read is not deleted either.
+  fs::remove_all(dest + "/photos");
+  fs::remove(dest + "/.hidden");
+  fs::remove(dest + "/notes_7");
+  fs::remove(dest + "/report.docx");
   EXPECT_EQ(check(), "");
-  EXPECT_TRUE(fs::exists(dest + "/.keep"));
-  EXPECT_TRUE(fs::exists(dest + "/sub/.hidden"));
-  EXPECT_FALSE(fs::exists(dest + "/emp.csv"));
-  EXPECT_FALSE(fs::exists(dest + "/sub/deeper"));
-  EXPECT_FALSE(fs::exists(dest + "/ro.csv"));
+  test_write_file(dest + "/late.txt", "x");
+  EXPECT_THROW(conv.prepare_dest(), tk_exception);
+  EXPECT_TRUE(fs::exists(dest + "/emp.csv"));
+}
+
+// The current folder (or a mount point) cannot be removed: it is emptied.
+TEST_F(dest_prep, mode_0_on_the_current_folder_keeps_it) {
+  const fs::path saved = fs::current_path();
+  fs::current_path(dest);
+  conv.dest_folder = tk_u16(".");
+  const std::string result = check();
+  if (result.empty()) conv.prepare_dest();
+  fs::current_path(saved);
+  EXPECT_EQ(result, "");
+  EXPECT_TRUE(fs::is_directory(dest));
+  EXPECT_TRUE(fs::is_empty(dest));
 }
 
 TEST_F(dest_prep, modes_1_and_2_delete_nothing) {
+  test_write_file(dest + "/report.docx", "x");
   for (int mode : {1, 2}) {
     conv.existing_folder_mode = mode;
     EXPECT_EQ(check(), "");
+    conv.prepare_dest();
     EXPECT_TRUE(fs::exists(dest + "/emp.csv"));
-    EXPECT_TRUE(fs::exists(dest + "/sub/deeper/a.csv"));
+    EXPECT_TRUE(fs::exists(dest + "/report.docx"));
   }
 }
 
@@ -89,8 +133,13 @@ TEST_F(dest_prep, mode_0_refuses_folders_holding_what_the_user_keeps) {
   const std::string tail = ".\nChoose another destination folder or another mode.";
   const std::string head = "Cannot overwrite the entire folder '" + dest + "': ";
 
+  fs::create_directories(dest + "/sub");
   test_write_file(dest + "/sub/x.dmp", "dump");
   conv.source_file = tk_u16(dest + "/sub/x.dmp");
+  EXPECT_EQ(check(), head + "it contains the source dump file" + tail);
+  // A source given as a link inside the folder, to a dump outside it.
+  fs::create_symlink(dir / "src.dmp", dest + "/dump.csv");
+  conv.source_file = tk_u16(dest + "/dump.csv");
   EXPECT_EQ(check(), head + "it contains the source dump file" + tail);
   conv.source_file = tk_u16(dir / "src.dmp");
 
@@ -111,6 +160,7 @@ TEST_F(dest_prep, mode_0_refuses_folders_holding_what_the_user_keeps) {
 
   EXPECT_TRUE(fs::exists(dest + "/emp.csv"));
   EXPECT_TRUE(fs::exists(dest + "/sub/x.dmp"));
+  EXPECT_TRUE(fs::is_symlink(dest + "/dump.csv"));
 }
 
 TEST_F(dest_prep, unusable_destinations_are_refused) {
@@ -120,12 +170,15 @@ TEST_F(dest_prep, unusable_destinations_are_refused) {
   EXPECT_EQ(test_read_file(dir / "file"), "x");
 
   conv.dest_folder = tk_u16(dir / "missing/out");
-  EXPECT_EQ(check(),
-            "Cannot create or write into the destination folder.\nRun the program as "
-            "Administrator or change folder.");
+  EXPECT_EQ(check(), "Cannot create or write into the destination folder '" +
+                         (dir / "missing/out") + "': No such file or directory ('" +
+                         (dir / "missing") +
+                         "').\nChoose another folder or check its permissions.");
 
   conv.dest_folder = tk_u16(dir / "new/");
   EXPECT_EQ(check(), "");
+  EXPECT_FALSE(fs::exists(dir / "new")) << "created only once the dump is open";
+  conv.prepare_dest();
   EXPECT_TRUE(fs::is_directory(dir / "new"));
 }
 

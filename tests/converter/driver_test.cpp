@@ -1,8 +1,11 @@
 // Tests of the conversion driver over an in-memory database: table selection,
 // existing-file modes, definitions only, per-record and per-table errors, the
 // console lines and the files written.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -56,15 +59,24 @@ class driver : public ::testing::Test {
 
 fake_table emp_table(size_t rows) { return {u"EMP", {u"ENAME"}, fake_rows(rows), {}, -1}; }
 
+// The run's last console line.
+std::string summary(const std::string& counts, const std::string& folder) {
+  return "Summary: " + counts + "; CSV files in '" + folder + "'\n";
+}
+
 TEST_F(driver, converts_every_table_in_catalogue_order) {
   use({emp_table(2),
        {u"DEPT", {u"DNAME", u"LOC"}, {{u"SALES", u"NY"}}, {}, -1},
        {u"NOCOLS", {}, {}, {}, -1}});
   EXPECT_EQ(run(), 0);
+  EXPECT_EQ(conv.exit_status(), 0);
   EXPECT_EQ(out,
             "Converting Oracle dump file (3 tables)\n"
             "Converting table EMP (2 records)\n"
-            "Converting table DEPT (1 records)\n");
+            "Converting table DEPT (1 records)\n" +
+                summary("2 tables converted, 3 rows written, 0 records and 0 tables skipped with "
+                        "errors",
+                        dir.path()));
   EXPECT_EQ(err, "");
   EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\nr2\r\n");
   EXPECT_EQ(file("dept.csv"), bom + "DNAME;LOC\r\nSALES;NY\r\n");
@@ -74,13 +86,49 @@ TEST_F(driver, converts_every_table_in_catalogue_order) {
   EXPECT_EQ(conv.table_list.size(), 3u);
 }
 
+// A listed table the dump lacks makes the run partial (status 1); a table
+// listed twice (emp and EMP of a dump that has only EMP) is converted once.
 TEST_F(driver, a_listed_table_the_dump_lacks_is_reported_and_skipped) {
   use({emp_table(1)});
-  conv.table_list = {u"NOPE", u"emp"};
+  conv.table_list = {u"NOPE", u"emp", u"EMP"};
   EXPECT_EQ(run(), 0);
+  EXPECT_EQ(conv.exit_status(), 1);
   EXPECT_EQ(err, "Table NOPE not exists\n");
-  EXPECT_EQ(out, "Converting Oracle dump file (2 tables)\nConverting table emp (1 records)\n");
+  EXPECT_EQ(out, "Converting Oracle dump file (1 tables)\nConverting table EMP (1 records)\n" +
+                     summary("1 table converted, 1 row written, 0 records and 0 tables skipped "
+                             "with errors, 1 listed table not found",
+                             dir.path()));
   EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\n");
+  EXPECT_FALSE(exists("emp000.csv"));
+}
+
+// A list in which no name matches converts nothing and is an error, raised
+// before the destination is touched.
+TEST_F(driver, a_list_in_which_no_name_matches_is_an_error) {
+  use({emp_table(1)});
+  conv.table_list = {u"NOPE", u"\u00ff\u00fe"};
+  conv.table_list_file = "/lists/tables.txt";
+  conv.dest_folder = tk_u16(dir / "new");
+  EXPECT_EQ(run(), 255);
+  EXPECT_EQ(out,
+            "Error:\nNone of the 2 table names listed in '/lists/tables.txt' is a table of the "
+            "dump.\n");
+  EXPECT_FALSE(exists("new"));
+}
+
+// EMP and "Emp" of one schema are two tables: each gets its own rows in its
+// own file, whichever spelling the list uses.
+TEST_F(driver, tables_whose_names_differ_only_in_case_keep_their_own_rows) {
+  use({emp_table(2), {u"Emp", {u"ENAME"}, {{u"mixed"}}, {}, -1}});
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\nr2\r\n");
+  EXPECT_EQ(file("emp000.csv"), bom + "ENAME\r\nmixed\r\n");
+
+  conv.table_list = {u"Emp"};
+  std::filesystem::remove(dir / "emp.csv");
+  std::filesystem::remove(dir / "emp000.csv");
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nmixed\r\n");
 }
 
 TEST_F(driver, existing_files_follow_the_mode) {
@@ -88,7 +136,10 @@ TEST_F(driver, existing_files_follow_the_mode) {
   test_write_file(dir / "Emp.CSV", "old");
   conv.existing_folder_mode = 2;
   EXPECT_EQ(run(), 0);
-  EXPECT_EQ(out, "Converting Oracle dump file (1 tables)\n");
+  EXPECT_EQ(out, "Converting Oracle dump file (1 tables)\n" +
+                     summary("0 tables converted, 0 rows written, 0 records and 0 tables skipped "
+                             "with errors, 1 existing file kept",
+                             dir.path()));
   EXPECT_EQ(file("Emp.CSV"), "old");
   EXPECT_FALSE(exists("emp.csv"));
 
@@ -103,7 +154,10 @@ TEST_F(driver, definitions_only_writes_header_or_bom_alone) {
   conv.definitions_only = true;
   EXPECT_EQ(run(), 0);
   EXPECT_EQ(out,
-            "Converting Oracle dump file (2 tables)\nConverting table EMPConverting table DEPT");
+            "Converting Oracle dump file (2 tables)\nConverting table EMPConverting table DEPT\n" +
+                summary("2 tables converted, 0 rows written, 0 records and 0 tables skipped with "
+                        "errors",
+                        dir.path()));
   EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\n");
 
   conv.include_field_names = false;
@@ -135,11 +189,35 @@ TEST_F(driver, a_bad_record_is_reported_skipped_and_counted) {
   t.failing_rows[7] = 0;
   use({t});
   EXPECT_EQ(run(), 0);
+  EXPECT_EQ(conv.exit_status(), 1);
   EXPECT_EQ(out,
             "Converting Oracle dump file (1 tables)\n"
             "Converting table EMPError:\nEMP, record #7: bad row second line\n"
-            " (9 records)\n");
+            " (9 records)\n" +
+                summary("1 table converted, 8 rows written, 1 record and 0 tables skipped with "
+                        "errors",
+                        dir.path()));
   EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\nr2\r\nr3\r\nr4\r\nr5\r\nr6\r\nr8\r\nr9\r\n");
+}
+
+// A value that cannot be written (a geometry WKT cannot hold) leaves its
+// field empty; the row is still written and the value reported by table,
+// record and column.
+TEST_F(driver, a_value_error_is_reported_and_its_row_kept) {
+  fake_table t = emp_table(3);
+  t.value_errors[2] = "Column ENAME: SDO_GEOMETRY value cannot be written as WKT (x)";
+  use({t});
+  run();
+  EXPECT_EQ(conv.exit_status(), 1);  // a value was lost: not a complete run
+  EXPECT_EQ(out.substr(0, out.find("Summary")),
+            "Converting Oracle dump file (1 tables)\n"
+            "Converting table EMPError:\nEMP, record #2: Column ENAME: SDO_GEOMETRY value cannot "
+            "be written as WKT (x)\n (3 records)\n");
+  EXPECT_NE(
+      out.find("3 rows written, 0 records and 0 tables skipped with errors, 1 value left empty"),
+      std::string::npos)
+      << out;
+  EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\n\r\nr3\r\n");
 }
 
 TEST_F(driver, a_fatal_record_error_ends_the_run_with_complete_lines) {
@@ -163,10 +241,14 @@ TEST_F(driver, a_table_that_cannot_be_opened_is_skipped_at_level_0) {
   fake_table broken{u"BROKEN", {u"A"}, {}, {}, 0};
   use({broken, emp_table(1)});
   EXPECT_EQ(run(), 0);
+  EXPECT_EQ(conv.exit_status(), 1);
   EXPECT_EQ(out,
             "Converting Oracle dump file (2 tables)\n"
             "Error:\nBROKEN: cannot open BROKEN\n"
-            "Converting table EMP (1 records)\n");
+            "Converting table EMP (1 records)\n" +
+                summary("1 table converted, 1 row written, 0 records and 1 table skipped with "
+                        "errors",
+                        dir.path()));
   EXPECT_TRUE(exists("emp.csv"));
 
   broken.open_error = 2;
@@ -178,8 +260,8 @@ TEST_F(driver, a_table_that_cannot_be_opened_is_skipped_at_level_0) {
 }
 
 // Recoverable errors the source recorded while it was opened, and while a
-// table was opened, reach the error handler in their context; the tables
-// are still converted.
+// table was opened, reach the error handler in their context and make the
+// run a partial one; the tables are still converted.
 TEST_F(driver, errors_the_source_recorded_are_reported) {
   // A source that records a level-0 error whenever a table is opened.
   class recording_database : public fake_database {
@@ -193,11 +275,12 @@ TEST_F(driver, errors_the_source_recorded_are_reported) {
   conv.source_db = std::make_unique<recording_database>(std::vector<fake_table>{emp_table(2)});
   conv.source_db->add_error(tk_exception("a metadata block is skipped", 0));
   EXPECT_EQ(run(), 0);
-  EXPECT_EQ(out,
+  EXPECT_EQ(out.substr(0, out.find("Summary:")),
             "Error:\na metadata block is skipped\n"
             "Converting Oracle dump file (1 tables)\n"
             "Error:\nEMP: column ODD kept as raw bytes\n"
             "Converting table EMP (2 records)\n");
+  EXPECT_EQ(conv.exit_status(), 1);
   EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\nr2\r\n");
   EXPECT_TRUE(conv.source_db->take_errors().empty());
 }
@@ -222,9 +305,81 @@ TEST_F(driver, silent_runs_write_nothing_to_the_console) {
   conv.set_silent(true);
   handler.silent = true;
   EXPECT_EQ(run(), 0);
+  EXPECT_EQ(conv.exit_status(), 1);
   EXPECT_EQ(out, "");
   EXPECT_EQ(err, "");
   EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\nr3\r\n");
 }
 
+// "Converting table X" reaches the console (a pipe, a file) before the
+// table's rows are read, not when the line ends.
+TEST_F(driver, progress_reaches_the_console_before_the_rows_are_read) {
+  const std::string path = dir / "stdout.txt";
+  std::fflush(stdout);
+  const int saved = dup(1);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  dup2(fd, 1);
+  close(fd);
+  std::string seen;
+  fake_table t = emp_table(2);
+  t.before_first_row = [&] { seen = test_read_file(path); };
+  use({t});
+  conv.dest_folder = tk_u16(dir / "out");
+  conv();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  EXPECT_EQ(seen, "Converting Oracle dump file (1 tables)\nConverting table EMP");
+}
+
+// A file that cannot be created fails its table only; the run goes on and
+// ends as a partial one. The table's older file is left as it was.
+TEST_F(driver, a_file_that_cannot_be_written_fails_its_table_only) {
+  use({emp_table(1), {u"DEPT", {u"DNAME"}, fake_rows(1), {}, -1}});
+  std::filesystem::create_directory(dir / "emp.csv.tmp");
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(conv.exit_status(), 1);
+  EXPECT_NE(out.find("Error:\nEMP: Cannot create CSV file '" + (dir / "emp.csv") + "'"),
+            std::string::npos)
+      << out;
+  EXPECT_FALSE(exists("emp.csv"));
+  EXPECT_EQ(file("dept.csv"), bom + "DNAME\r\nr1\r\n");
+}
+
+// Two 128-character Oracle names: the file name is shortened to what the
+// file system takes, and the second table's counter survives.
+TEST_F(driver, over_long_names_are_shortened_not_fatal) {
+  const tk_wstring owner(128, u'O'), table(128, u'T');
+  use({{owner + u"." + table, {u"C"}, fake_rows(1), {}, -1},
+       {owner + u"_" + table, {u"C"}, fake_rows(2), {}, -1}});
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(conv.exit_status(), 0) << out;
+  const std::string base = tk_u8(tk_lower(owner + u"_" + table));
+  EXPECT_EQ(file(base.substr(0, 247) + ".csv"), bom + "C\r\nr1\r\n");
+  EXPECT_EQ(file(base.substr(0, 244) + "000.csv"), bom + "C\r\nr1\r\nr2\r\n");
+}
+
 }  // namespace
+
+// Names given with --tables= or a table-list file: the key itself, or a
+// plain name standing for the one table of that name under an owner.
+TEST(TableNames, PlainNamesStandForTheOneQualifiedTable) {
+  const std::vector<tk_wstring> keys = {u"HR.EMPLOYEES", u"HR.JOBS", u"SALES.JOBS",
+                                        u"DEPT",         u"A.Mixed", u"B.MIXED"};
+  const struct {
+    const char16_t* asked;
+    const char16_t* resolved;
+  } cases[] = {
+      {u"HR.EMPLOYEES", u"HR.EMPLOYEES"},
+      {u"hr.employees", u"hr.employees"},  // the lookup's
+      {u"EMPLOYEES", u"HR.EMPLOYEES"},
+      {u"employees", u"HR.EMPLOYEES"},
+      {u"JOBS", u"JOBS"},  // two owners: left as asked
+      {u"DEPT", u"DEPT"},
+      {u"Mixed", u"A.Mixed"},  // exact case first
+      {u"NONE", u"NONE"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(talvex_resolve_table_name(keys, c.asked), c.resolved) << tk_u8(c.asked);
+}

@@ -2,6 +2,7 @@
 // rows can be made to fail with a chosen error level.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,6 +17,10 @@ struct fake_table {
   std::vector<std::vector<tk_wstring>> rows;
   std::map<size_t, int> failing_rows;  // 1-based row -> error level raised by get_item1
   int open_error = -1;                 // level raised by get_table, -1 for none
+  std::function<void()> before_first_row = nullptr;  // called when row 1 is read
+  // 1-based row -> text of a value error: the row's first value is then
+  // empty and the record carries the error.
+  std::map<size_t, std::string> value_errors = {};
 };
 
 class fake_recordset : public udb_recordset {
@@ -32,6 +37,7 @@ class fake_recordset : public udb_recordset {
   void next() override { ++m_pos; }
   udb_record* get_item1() override {
     if (is_eof()) return nullptr;
+    if (m_pos == 0 && m_table.before_first_row) m_table.before_first_row();
     auto failing = m_table.failing_rows.find(m_pos + 1);
     if (failing != m_table.failing_rows.end())
       throw tk_exception("bad row\nsecond line", failing->second);
@@ -41,6 +47,12 @@ class fake_recordset : public udb_recordset {
         m_record[i].set_text(row[i]);
       else
         m_record[i].clear();
+    }
+    m_record.errors.clear();
+    auto value_error = m_table.value_errors.find(m_pos + 1);
+    if (value_error != m_table.value_errors.end()) {
+      m_record[0].clear();
+      m_record.errors.emplace_back(value_error->second, 0);
     }
     return &m_record;
   }
@@ -58,8 +70,9 @@ class fake_database : public udb_database {
     for (const fake_table& t : m_specs) m_tables.push_back(t.name);
   }
   std::unique_ptr<udb_recordset> get_table(const tk_wstring& name, int) override {
+    const tk_wstring* key = find_table(name);
     for (const fake_table& t : m_specs) {
-      if (!tk_wcompare_no_case(t.name, name)) continue;
+      if (key == nullptr || t.name != *key) continue;
       if (t.open_error >= 0) throw tk_exception("cannot open " + tk_u8(name), t.open_error);
       return std::make_unique<fake_recordset>(t);
     }

@@ -29,8 +29,10 @@ std::unique_ptr<ora_dump_file> open_dump(ora_dump_reader& reader, const uint8_t*
                                          size_t size) {
   keep_xml_platform();
   reader.m_b_qualify_names = true;
+  // No cache file is read or written for an input.
+  reader.m_b_use_cache = false;
   try {
-    return reader.open(u"fuzz.dmp", ora_dump_stream::copy_of(data, size));
+    return reader.open_stream(u"fuzz.dmp", ora_dump_stream::copy_of(data, size));
   } catch (const tk_exception&) {
     return nullptr;
   }

@@ -76,7 +76,7 @@ TEST(ClassicReader, DecodesEveryScalarType) {
   EXPECT_EQ(r.rows[0],
             (std::vector<std::string>{"-12345678901234567.89", "98999999999999999999",
                                       "Citt\xC3\xA0 \xE2\x82\xAC", "ab ", "\xED\x95\x9C",
-                                      "2024-01-15 09:30:47.109325", "-0.1", "16777216.5",
+                                      "2024-01-15 09:30:47.109325700", "-0.1", "16777216.5",
                                       "3 02:01:00.000500", "-1-02", "0x01AB00FF", "0.1"}));
 }
 
@@ -119,6 +119,116 @@ TEST(ClassicReader, LobsAfterTheRowAndLongs) {
   ASSERT_EQ(lr.rows.size(), 2u);
   EXPECT_EQ(lr.rows[0][1], std::string(7000, 'L'));
   EXPECT_EQ(lr.rows[1][1], "plain long");
+}
+
+// Geometries between ordinary columns, in the row layouts of 10.1 (every
+// length in the long form) and later versions: each becomes its exact WKT,
+// and a value WKT cannot hold leaves its field empty, reports the column
+// and keeps the rest of the row in place.
+TEST(ClassicReader, SpatialColumnsBecomeExactWkt) {
+  for (const ora_dump_fx_version v :
+       {ora_dump_fx_version{10, 1, 0}, ora_dump_fx_version{11, 2, 0}}) {
+    const bool long_lengths = v.major == 10;
+    ora_dump_fx_sdo pt;
+    pt.gtype = "2001";
+    pt.srid = "8307";
+    pt.point = true;
+    pt.x = "-77.02298";
+    pt.y = "38.908702";
+    pt.long_lengths = long_lengths;
+    ora_dump_fx_sdo holed;
+    holed.gtype = "2003";
+    holed.srid = "27700";
+    holed.elem_info = {{"1", "1003", "1", "11", "2003", "1"}};
+    holed.ordinates = {{"530000.5",  "180000",   "530010",    "180000",   "530010",
+                        "180010.25", "530000.5", "180010.25", "530000.5", "180000",
+                        "530002",    "180002",   "530002",    "180004",   "530004",
+                        "180004",    "530004",   "180002",    "530002",   "180002"}};
+    holed.long_lengths = long_lengths;
+    ora_dump_fx_sdo unknown = pt;
+    unknown.gtype = "2000";
+    std::string damaged = ora_dump_fx_sdo_image(pt);
+    damaged[3] = '\x05';  // the image length no longer fits the field
+
+    ora_dump_fx_header h;
+    h.version = v;
+    ora_dump_fx_writer w(h);
+    ora_dump_fx_table t;
+    t.name = "PARCELS";
+    t.columns = {col::number("ID"), col::sdo_geometry("GEOM"), col::varchar2("NAME", 20),
+                 col::object("SHAPES", ora_dump_fx_code_varray, "MDSYS", "SDO_GEOMETRY_ARRAY",
+                             "\"MDSYS\".\"SDO_GEOMETRY_ARRAY\"")};
+    t.rows = {
+        {{cell::number("1"), cell::sdo(pt), cell::text("point"), cell::null()}},
+        {{cell::number("2"), cell::sdo(holed), cell::text("holed"), cell::bytes("\x01\x02")}},
+        {{cell::number("3"), cell::null(), cell::text("none"), cell::null()}},
+        {{cell::number("4"), cell::sdo(unknown), cell::text("unknown"), cell::null()}},
+        {{cell::number("5"), cell::bytes(damaged), cell::text("damaged"), cell::null()}},
+    };
+    w.table(t).exit();
+    engine_fixture_file file(w.bytes());
+    ora_dump_reader reader;
+    auto db = engine_open(reader, file.path);
+    const engine_table_rows r = engine_read(*db, "PARCELS");
+    EXPECT_EQ(r.error, "") << v.text();
+    const std::vector<std::vector<std::string>> want = {
+        {"1", "POINT (-77.02298 38.908702)", "point", ""},
+        {"2",
+         "POLYGON ((530000.5 180000, 530010 180000, 530010 180010.25, 530000.5 180010.25, "
+         "530000.5 180000), (530002 180002, 530002 180004, 530004 180004, 530004 180002, "
+         "530002 180002))",
+         "holed", "0x0102"},
+        {"3", "", "none", ""},
+        {"4", "", "unknown", ""},
+        {"5", "", "damaged", ""},
+    };
+    EXPECT_EQ(r.rows, want) << v.text();
+    ASSERT_EQ(r.value_errors.size(), 2u) << v.text();
+    EXPECT_NE(r.value_errors[0].find("row 4: Column GEOM: SDO_GEOMETRY value cannot be written"),
+              std::string::npos)
+        << r.value_errors[0];
+    EXPECT_NE(r.value_errors[0].find("SDO_GTYPE 2000"), std::string::npos) << r.value_errors[0];
+    EXPECT_NE(r.value_errors[1].find("row 5: Column GEOM"), std::string::npos);
+    EXPECT_NE(r.value_errors[1].find("(offset "), std::string::npos) << r.value_errors[1];
+
+    // With the SRID: EWKT.
+    reader.m_b_ewkt = true;
+    const engine_table_rows e = engine_read(*db, "PARCELS");
+    ASSERT_EQ(e.rows.size(), 5u);
+    EXPECT_EQ(e.rows[0][1], "SRID=8307;POINT (-77.02298 38.908702)");
+    EXPECT_EQ(e.rows[1][1].rfind("SRID=27700;POLYGON ((530000.5 180000, ", 0), 0u);
+  }
+}
+
+// XMLTYPE values stored inline (8 header bytes, then the text) and stored
+// as CLOBs after the row, among the other LOBs in column order.
+TEST(ClassicReader, XmltypeValuesInlineAndAfterTheRow) {
+  ora_dump_fx_writer w;
+  ora_dump_fx_table t;
+  t.name = "DOCS";
+  t.columns = {col::number("ID"), col::xmltype("X"), col::clob("C"), col::varchar2("TAIL", 10)};
+  t.rows = {
+      {{cell::number("1"), cell::xml_inline("<a>1</a>"), cell::lob(ora_dump_fx_utf16be("one")),
+        cell::text("a")}},
+      {{cell::number("2"), cell::xml_lob(ora_dump_fx_utf16be("<b>\xC3\xA9</b>")),
+        cell::lob(ora_dump_fx_utf16be("two")), cell::text("b")}},
+      {{cell::number("3"), cell::null(), cell::lob(ora_dump_fx_utf16be("three")), cell::text("c")}},
+      {{cell::number("4"), cell::xml_lob(ora_dump_fx_utf16be("<d/>")), cell::null(),
+        cell::text("d")}},
+  };
+  w.table(t).exit();
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  const engine_table_rows r = engine_read(*db, "DOCS");
+  EXPECT_EQ(r.error, "");
+  const std::vector<std::vector<std::string>> want = {
+      {"1", "<a>1</a>", "one", "a"},
+      {"2", "<b>\xC3\xA9</b>", "two", "b"},
+      {"3", "", "three", "c"},
+      {"4", "<d/>", "", "d"},
+  };
+  EXPECT_EQ(r.rows, want);
 }
 
 TEST(ClassicReader, CatalogueQualifiesNamesAndKeepsTheFirstOfRepeatedSections) {
@@ -325,4 +435,24 @@ TEST(ClassicReader, RefusesWhatIsNoDump) {
   ora_dump_reader reader;
   auto db = engine_open(reader, file.path);
   EXPECT_TRUE(db->get_tables().empty());
+}
+
+// EMP and "Emp" of one schema are two tables: asked for by its exact name,
+// each hands out its own rows, not those of the first name that differs
+// only in case.
+TEST(ClassicReader, TablesWhoseNamesDifferOnlyInCaseKeepTheirRows) {
+  ora_dump_fx_writer w;
+  ora_dump_fx_table upper = emp_table();
+  ora_dump_fx_table mixed = emp_table();
+  mixed.name = "Emp";
+  mixed.rows.resize(1);
+  w.table(upper).table(mixed).exit();
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  ASSERT_EQ(db->get_tables().size(), 2u);
+  EXPECT_EQ(engine_read(*db, "EMP").rows.size(), 2u);
+  EXPECT_EQ(engine_read(*db, "Emp").rows.size(), 1u);
+  // A spelling that matches neither exactly still finds a table.
+  EXPECT_FALSE(engine_read(*db, "emp").rows.empty());
 }

@@ -24,7 +24,11 @@ struct engine_fixture_file {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
   }
-  ~engine_fixture_file() { std::remove(path.c_str()); }
+  ~engine_fixture_file() {
+    std::remove(path.c_str());
+    // The context cache file the dump database wrote beside the dump.
+    std::remove((path.substr(0, path.size() - 4) + ".tvc").c_str());
+  }
   std::string path;
 };
 
@@ -32,6 +36,8 @@ struct engine_table_rows {
   std::vector<std::string> columns;
   std::vector<std::vector<std::string>> rows;
   std::string error;  // text of the exception that ended the walk, if any
+  // Errors of single values, "row N: text" (N counted from 1).
+  std::vector<std::string> value_errors;
 };
 
 // Opens the dump (names qualified by CONNECT, as the driver does).
@@ -53,6 +59,8 @@ inline engine_table_rows engine_read(ora_dump_file& db, const std::string& table
       udb_record* rec = t->get_item1();
       if (rec == nullptr) break;
       std::vector<std::string> row;
+      for (const tk_exception& e : rec->errors)
+        out.value_errors.push_back("row " + std::to_string(out.rows.size() + 1) + ": " + e.text());
       for (const udb_field& f : *rec) {
         std::string text;
         f.append_text_utf8(text);

@@ -120,13 +120,13 @@ TEST(DateDecoder, DatesAndTimestamps) {
   ASSERT_TRUE(ora_dump_reader_th::get_datetime_value(scott, 7, v));
   EXPECT_EQ(csv_text(v), "1980-12-17");
 
-  // TIMESTAMP keeps microseconds: 12:30:00.5 and 47.109325700.
+  // TIMESTAMP keeps every stored digit: 12:30:00.5 and 47.109325700.
   const uint8_t t1[] = {0x78, 0x7B, 0x06, 0x0F, 0x0D, 0x1F, 0x01, 0x1D, 0xCD, 0x65, 0x00};
   ASSERT_TRUE(ora_dump_reader_th::get_timestamp_value(t1, 11, v));
   EXPECT_EQ(csv_text(v), "2023-06-15 12:30:00.500000");
   const uint8_t t2[] = {0x78, 0x7B, 0x06, 0x0F, 0x0D, 0x1F, 0x30, 0x06, 0x84, 0x2D, 0x84};
   ASSERT_TRUE(ora_dump_reader_th::get_timestamp_value(t2, 11, v));
-  EXPECT_EQ(csv_text(v), "2023-06-15 12:30:47.109325");
+  EXPECT_EQ(csv_text(v), "2023-06-15 12:30:47.109325700");
   const uint8_t t3[] = {0x78, 0x7B, 0x06, 0x0F, 0x0D, 0x1F, 0x30};
   ASSERT_TRUE(ora_dump_reader_th::get_timestamp_value(t3, 7, v));
   EXPECT_EQ(csv_text(v), "2023-06-15 12:30:47");
@@ -137,11 +137,108 @@ TEST(DateDecoder, DatesAndTimestamps) {
   EXPECT_EQ(csv_text(v), "");
 }
 
+// The column's declared fraction digits are printed (TIMESTAMP(9) as Oracle
+// shows it), never fewer than the value holds; a fraction under one
+// microsecond survives, and a value at midnight that has one keeps its time.
+TEST(DateDecoder, TimestampFractionsKeepEveryDigit) {
+  struct fraction_case {
+    uint8_t hour, minute, second;
+    uint32_t ns;
+    int digits;  // declared by the column, 0 unknown
+    const char* text;
+  };
+  const fraction_case cases[] = {
+      {13, 31, 48, 109325700, 9, "2023-06-15 12:30:47.109325700"},
+      {13, 31, 48, 33096000, 9, "2023-06-15 12:30:47.033096000"},
+      {13, 31, 48, 500000000, 6, "2023-06-15 12:30:47.500000"},
+      {13, 31, 48, 500000000, 3, "2023-06-15 12:30:47.500"},
+      {13, 31, 48, 123456789, 3, "2023-06-15 12:30:47.123456789"},  // never fewer
+      {13, 31, 48, 0, 9, "2023-06-15 12:30:47"},
+      {1, 1, 1, 400, 9, "2023-06-15 00:00:00.000000400"},
+      {1, 1, 1, 400, 0, "2023-06-15 00:00:00.000000400"},
+      {1, 1, 1, 0, 9, "2023-06-15"},
+  };
+  for (const fraction_case& c : cases) {
+    const uint8_t b[] = {0x78,
+                         0x7B,
+                         0x06,
+                         0x0F,
+                         c.hour,
+                         c.minute,
+                         c.second,
+                         static_cast<uint8_t>(c.ns >> 24),
+                         static_cast<uint8_t>(c.ns >> 16),
+                         static_cast<uint8_t>(c.ns >> 8),
+                         static_cast<uint8_t>(c.ns)};
+    ole_variant v;
+    ASSERT_TRUE(ora_dump_reader_th::get_timestamp_value(b, 11, v, c.digits));
+    EXPECT_EQ(csv_text(v), c.text) << c.ns << " " << c.digits;
+  }
+  // A fraction of a second or more is damage, not a value.
+  const uint8_t bad[] = {0x78, 0x7B, 0x06, 0x0F, 0x0D, 0x1F, 0x01, 0x3B, 0x9A, 0xCA, 0x00};
+  ole_variant v;
+  EXPECT_THROW(ora_dump_reader_th::get_timestamp_value(bad, 11, v, 9), tk_exception);
+}
+
+// TIMESTAMP WITH TIME ZONE stores the UTC clock and the zone it was written
+// in (hours + 20, minutes + 60); the value prints as the user stored it.
+TEST(DateDecoder, TimestampWithTimeZonePrintsTheLocalClockAndOffset) {
+  struct zone_case {
+    std::vector<uint8_t> bytes;
+    int digits;
+    const char* text;
+  };
+  const zone_case cases[] = {
+      // 2026-01-01 06:30:00 UTC, written at +02:00: 08:30 local.
+      {{0x78, 0x7E, 0x01, 0x01, 0x07, 0x1F, 0x01, 0, 0, 0, 0, 22, 60},
+       6,
+       "2026-01-01 08:30:00 +02:00"},
+      // 2026-01-01 03:00:00.5 UTC at -05:30: the previous day, 21:30 local.
+      {{0x78, 0x7E, 0x01, 0x01, 0x04, 0x01, 0x01, 0x1D, 0xCD, 0x65, 0x00, 15, 30},
+       6,
+       "2025-12-31 21:30:00.500000 -05:30"},
+      // 2024-02-28 22:00 UTC at +05:45: a leap day, local.
+      {{0x78, 0x7C, 0x02, 0x1C, 0x17, 0x01, 0x01, 0, 0, 0, 0, 25, 105},
+       6,
+       "2024-02-29 03:45:00 +05:45"},
+      // Midnight UTC at +00:00 keeps its time and zone.
+      {{0x78, 0x7E, 0x01, 0x01, 0x01, 0x01, 0x01, 0, 0, 0, 0, 20, 60},
+       6,
+       "2026-01-01 00:00:00 +00:00"},
+      // A region id (top bit set): its rules are not in the dump, so the UTC
+      // clock is printed with +00:00, the same instant.
+      {{0x78, 0x7E, 0x07, 0x01, 0x0B, 0x01, 0x01, 0, 0, 0, 0, 0x85, 0x3C},
+       6,
+       "2026-07-01 10:00:00 +00:00"},
+  };
+  for (const zone_case& c : cases) {
+    ole_variant v;
+    ASSERT_TRUE(
+        ora_dump_reader_th::get_timestamp_value(c.bytes.data(), c.bytes.size(), v, c.digits));
+    EXPECT_EQ(csv_text(v), c.text);
+  }
+  const uint8_t bad_zone[] = {0x78, 0x7E, 0x01, 0x01, 0x07, 0x1F, 0x01, 0, 0, 0, 0, 60, 60};
+  ole_variant v;
+  EXPECT_THROW(ora_dump_reader_th::get_timestamp_value(bad_zone, 13, v), tk_exception);
+}
+
 TEST(IntervalDecoder, DayToSecondAndYearToMonth) {
   ole_variant v;
   const uint8_t ds[] = {0x80, 0x00, 0x00, 0x03, 0x3E, 0x3D, 0x3C, 0x80, 0x00, 0x00, 0x00};
   ora_dump_reader_th::get_interval_value(ds, 11, v);
   EXPECT_EQ(csv_text(v), "3 02:01:00.000000");
+  // Nanoseconds are kept: 1 day 00:00:01.123456789, and -0.000000005.
+  const uint8_t ds_ns[] = {0x80, 0x00, 0x00, 0x01, 0x3C, 0x3C, 0x3D, 0x87, 0x5B, 0xCD, 0x15};
+  ora_dump_reader_th::get_interval_value(ds_ns, 11, v);
+  EXPECT_EQ(csv_text(v), "1 00:00:01.123456789");
+  ora_dump_reader_th::get_interval_value(ds_ns, 11, v, 9);
+  EXPECT_EQ(csv_text(v), "1 00:00:01.123456789");
+  const uint8_t ds_us[] = {0x80, 0x00, 0x00, 0x00, 0x3C, 0x3C, 0x3C, 0x80, 0x00, 0x01, 0xF4};
+  ora_dump_reader_th::get_interval_value(ds_us, 11, v, 9);
+  EXPECT_EQ(csv_text(v), "0 00:00:00.000000500");
+  const uint8_t ds_neg[] = {0x80, 0x00, 0x00, 0x00, 0x3C, 0x3C, 0x3C, 0x7F, 0xFF, 0xFF, 0xFB};
+  ora_dump_reader_th::get_interval_value(ds_neg, 11, v);
+  EXPECT_EQ(csv_text(v), "-0 00:00:00.000000005");
   const uint8_t ym[] = {0x80, 0x00, 0x00, 0x01, 0x3E};
   ora_dump_reader_th::get_interval_value(ym, 5, v);
   EXPECT_EQ(csv_text(v), "1-02");

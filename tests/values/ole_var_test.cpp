@@ -409,6 +409,21 @@ TEST(ole_variant, change_type_to_bytes_gives_the_little_endian_image) {
   EXPECT_THROW(too_precise.change_type(VT_ARRAY_UI1), ole_cast_exception);
 }
 
+TEST(ole_variant, get_bytes_of_empty_binary_and_text_values) {
+  const uint8_t* p = nullptr;
+  std::string buffer = "kept";
+  EXPECT_EQ(ole_variant().get_bytes(p, buffer), 0u);
+  EXPECT_EQ(buffer, "kept");
+  const uint8_t raw[] = {0x88, 0x01, 0x00};
+  const ole_variant bytes(sizeof raw, raw);
+  ASSERT_EQ(bytes.get_bytes(p, buffer), 3u);
+  EXPECT_EQ(p, bytes.bytes().data()) << "no copy";
+  ole_variant text(tk_u16("\xC3\xA9t\xC3\xA9"));
+  ASSERT_EQ(text.get_bytes(p, buffer), 5u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), 5), "\xC3\xA9t\xC3\xA9");
+  EXPECT_THROW(ole_variant(int32_t{5}).get_bytes(p, buffer), tk_mail_assertion);
+}
+
 TEST(ole_variant, numeric_accessors) {
   EXPECT_EQ(ole_variant(2.5).to_i8(), 3);
   EXPECT_EQ(ole_variant(-2.5).to_i8(), -3);
