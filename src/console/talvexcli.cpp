@@ -163,21 +163,6 @@ std::string usage_text() {
   report_and_exit(text + usage_text());
 }
 
-// Well-formed UTF-8 without NUL bytes: a file of table names, not binary
-// data.
-bool is_text_utf8(const std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c == 0) return false;
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
-}
-
 // The values of every "--src=" and "--tab_file=" on the command line: the
 // files a log file must never be, known before any option takes effect.
 std::vector<std::string> input_files(int argc, char** argv) {
@@ -230,7 +215,7 @@ void process_tab_file(const std::string& path) {
   const bool failed = std::ferror(f) != 0;
   std::fclose(f);
   if (failed) report_and_exit(tk_format("Cannot read table names file '%s'", path.c_str()));
-  if (!is_text_utf8(content))
+  if (!tab_file_is_text(content))
     report_and_exit(
         tk_format("Table names file '%s' is not a text file of table names (UTF-8, "
                   "one name per line).",

@@ -105,7 +105,9 @@ int talvex_fuzz_pump_metadata(const uint8_t* data, size_t size) {
 int talvex_fuzz_table_list(const uint8_t* data, size_t size) {
   std::unique_ptr<char[]> text(new char[size == 0 ? 1 : size]);
   if (size > 0) std::memcpy(text.get(), data, size);
-  tab_file_names(std::string_view(text.get(), size));
+  // As the console reads a --tab_file=: text of table names or a refusal.
+  const std::string_view content(text.get(), size);
+  if (tab_file_is_text(content)) tab_file_names(content);
   return 0;
 }
 
