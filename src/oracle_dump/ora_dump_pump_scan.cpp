@@ -147,6 +147,10 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
   table_pos* last_stream = nullptr;
   std::vector<uint8_t> payload;
   ora_pump_xml_memo memo;
+  // Metadata blocks that end before their closing tag: the file ends inside
+  // one (a cut dump) or another block begins first (a damaged one).
+  int64_t cut_short = 0;
+  int64_t first_cut_short = -1;
   try {
     ora_xml_platform xml_platform;
     ora_dump_parser parser;
@@ -200,6 +204,7 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
       int64_t end = 0;
       if (xml_start < 0 || !ora_pump_collect_xml(s, xml_start, kind, payload, end, &memo)) {
         log_message(3, "Incomplete XML block at pos=%lld", static_cast<long long>(lt));
+        if (cut_short++ == 0) first_cut_short = text_start;
         continue;
       }
       reader.set_progress(end, size);
@@ -259,6 +264,20 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
   }
   if (last_stream != nullptr && !last_stream->v_data_end_pos.empty())
     last_stream->v_data_end_pos_for_progress.push_back(size);
+  // Reported once, however many there are: what they describe is lost, so
+  // the run must not pass for complete.
+  if (cut_short > 0) {
+    db->add_error(dump_error(
+        cut_short == 1
+            ? tk_string("A metadata block is cut short (the file ends, or another block begins, "
+                        "before its end): the object it describes is skipped")
+            : tk_format("%lld metadata blocks are cut short (the file ends, or another block "
+                        "begins, before their end): the objects they describe are skipped; the "
+                        "first one is at this offset",
+                        static_cast<long long>(cut_short)),
+        first_cut_short, 0));
+    db->keep_out_of_cache();
+  }
 
   s.seek(0);
   db->init();

@@ -136,6 +136,28 @@ TEST(PumpScan, UnterminatedDocumentsAreReadOnce) {
   ASSERT_EQ(db->tables()->size(), 2u);
   EXPECT_EQ(engine_read(*db, "FIRST").rows.size(), 2u);
   EXPECT_EQ(engine_read(*db, "LAST").rows.size(), 2u);
+  // The damage is reported, once.
+  const std::vector<tk_exception> errors = db->take_errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].text().find("metadata blocks are cut short"), std::string::npos)
+      << errors[0].text();
+}
+
+// A dump cut inside a table's metadata block loses that table and all after
+// it: the scan says so instead of passing for a dump of fewer tables.
+TEST(PumpScan, ADumpCutInsideAMetadataBlockIsReported) {
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "FIRST", k_two_numbers, two_rows());
+  const size_t second = w.size();
+  w.add_stream_table("S", "SECOND", k_two_numbers, two_rows());
+  engine_fixture_file file(w.bytes().substr(0, second + 200));
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  EXPECT_EQ(db->tables()->size(), 1u);
+  const std::vector<tk_exception> errors = db->take_errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].offset(), static_cast<int64_t>(second + 4));
+  EXPECT_NE(errors[0].text().find("is cut short"), std::string::npos) << errors[0].text();
 }
 
 // A column type number the reader does not know: the column comes out as
