@@ -12,6 +12,7 @@ packages=(
   # The desktop wizard (Qt 6 Widgets, Qt Test), and a virtual display with a
   # font for its screenshots.
   qt6-base-dev xvfb xauth fonts-dejavu-core
+  clang libclang-rt-14-dev llvm  # the fuzz targets (libFuzzer, sanitizers, symbolizer)
 )
 
 missing=()

@@ -4,8 +4,10 @@
 
 #include <list>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "TK/tk_exc.h"
 #include "UDB/udb_fld.h"
 #include "UDB/udb_idx.h"
 
@@ -72,6 +74,14 @@ class udb_database {
   // in case (unless case_sensitive). Null when none matches.
   const tk_wstring* find_table(const tk_wstring& name) const;
 
+  // Recoverable (level-0) errors met while reading the catalogue or opening
+  // a table, such as a refused metadata block or a column of unknown type:
+  // the reading went on, but the conversion driver reports each one through
+  // its error handler so the run is not taken for a complete one.
+  void add_error(const tk_exception& e) { m_errors.push_back(e); }
+  // The errors recorded since the last call, oldest first.
+  std::vector<tk_exception> take_errors() { return std::exchange(m_errors, {}); }
+
   tk_wstring name;
   bool case_sensitive = false;
   std::list<udb_sequence> m_sequences;
@@ -79,4 +89,5 @@ class udb_database {
 
  protected:
   std::vector<tk_wstring> m_tables;
+  std::vector<tk_exception> m_errors;
 };

@@ -15,6 +15,7 @@
 #include "TK/tk_fname.h"
 #include "TK/tk_log.h"
 #include "console/cmd_line.h"
+#include "console/tab_file.h"
 #include "converter/error_handler.h"
 #include "converter/talvex_catalogue.h"
 #include "converter/talvex_convertor.h"
@@ -162,21 +163,6 @@ std::string usage_text() {
   report_and_exit(text + usage_text());
 }
 
-// Well-formed UTF-8 without NUL bytes: a file of table names, not binary
-// data.
-bool is_text_utf8(const std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c == 0) return false;
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
-}
-
 // The values of every "--src=" and "--tab_file=" on the command line: the
 // files a log file must never be, known before any option takes effect.
 std::vector<std::string> input_files(int argc, char** argv) {
@@ -229,34 +215,14 @@ void process_tab_file(const std::string& path) {
   const bool failed = std::ferror(f) != 0;
   std::fclose(f);
   if (failed) report_and_exit(tk_format("Cannot read table names file '%s'", path.c_str()));
-  if (!is_text_utf8(content))
+  if (!tab_file_is_text(content))
     report_and_exit(
         tk_format("Table names file '%s' is not a text file of table names (UTF-8, "
                   "one name per line).",
                   path.c_str()));
 
-  // One name per line, exactly as written; CR LF and LF both end a line.
-  // Lines of any length are read whole. A byte-order mark on the first
-  // non-empty line marks UTF-8, which is also what unmarked text is here.
-  std::vector<tk_wstring> names;
-  bool first = true;
-  size_t pos = 0;
-  while (pos < content.size()) {
-    size_t eol = content.find('\n', pos);
-    if (eol == std::string::npos) eol = content.size();
-    std::string line = content.substr(pos, eol - pos);
-    pos = eol + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    if (first) {
-      first = false;
-      if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-      if (line.empty()) continue;
-    }
-    names.push_back(tk_u16(line));
-  }
   talvex_convertor& converter = talvex_convertor::instance();
-  converter.table_list = std::move(names);
+  converter.table_list = tab_file_names(content);
   converter.table_list_file = path;
 }
 

@@ -198,6 +198,7 @@ void talvex_convertor::convert() {
           "options.\n");
     report_missing_parts();
   }
+  report_source_errors(tk_wstring());
 
   // The dump is open and recognised, the tables to convert are known: only
   // now may the destination be emptied.
@@ -290,6 +291,7 @@ void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
   std::unique_ptr<csv_file> csv;
   try {
     std::unique_ptr<udb_recordset> table = source_db->get_table(name, 1);
+    report_source_errors(name);
     if (!table || table->get_schema().empty()) return;
 
     const bool acceptable = validator.is_acceptable(name);
@@ -333,6 +335,9 @@ void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
                                      static_cast<unsigned long long>(current_record));
     log_message(3, "%s", done.c_str());
     front_end_log(done);
+    // What the reader found out while reading the rows (the file ending
+    // inside them, say) is reported once the table's line is complete.
+    report_source_errors(name);
   } catch (const tk_exception& e) {
     keep_partial_table(csv.get());
     error_handler& handler = error_handler::instance();
@@ -365,6 +370,17 @@ void talvex_convertor::keep_partial_table(csv_file* csv) noexcept {
     m_totals.rows_written += csv->m_record_counter;
   } catch (const tk_exception& e) {
     log_message(3, "%s", e.text().c_str());
+  }
+}
+
+void talvex_convertor::report_source_errors(const tk_wstring& table) {
+  error_handler& handler = error_handler::instance();
+  for (const tk_exception& e : source_db->take_errors()) {
+    if (table.empty())
+      handler.clear_context();
+    else
+      handler.set_context(table);
+    handler.handle(e, 0);
   }
 }
 

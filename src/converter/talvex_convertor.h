@@ -100,6 +100,9 @@ class talvex_convertor : public udb_converter {
   void keep_partial_table(csv_file* csv) noexcept;
   void print_summary();
   void refuse_to_empty(const tk_string& dest) const;
+  // Hands the recoverable errors the dump reader recorded to the error
+  // handler, in the context of the table (none while the dump is opened).
+  void report_source_errors(const tk_wstring& table);
   void report_missing_parts();
 
   run_totals m_totals;

@@ -676,3 +676,12 @@ void ora_dump_file::context::save(int64_t dump_size) const noexcept {
     log_message(3, "The cache file of the dump could not be written");
   }
 }
+
+void ora_dump_file::report_unknown_type(const tk_wstring& table, const tk_wstring& column,
+                                        int32_t type_num, int64_t metadata_pos) {
+  if (!m_unknown_types_reported.insert({table, column}).second) return;
+  add_error(dump_error(tk_format("Column '%s' has the type number %d, which the program does not "
+                                 "know: its values are written as raw bytes",
+                                 tk_u8(column).c_str(), type_num),
+                       metadata_pos, 0));
+}

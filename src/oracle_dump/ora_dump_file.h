@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,7 +86,15 @@ class ora_dump_file : public udb_database {
   void add_global_idx(const tk_wstring& owner, const tk_wstring& table, const udb_index& index);
   ora_index_map* get_global_indices() { return m_ctx.m_pmap_indices.get(); }
 
+  // Records, once per table and column, that a column's type number is
+  // unknown and its values are kept as raw bytes (a level-0 error).
+  void report_unknown_type(const tk_wstring& table, const tk_wstring& column, int32_t type_num,
+                           int64_t metadata_pos);
+
   const context& get_context() const { return m_ctx; }
+  // A catalogue whose scan refused damaged or crafted blocks is not kept in
+  // the cache file: every run scans it again and reports them again.
+  void keep_out_of_cache() { m_ctx.cacheable = false; }
   ora_table_map* tables() { return m_ctx.m_pmap_tables.get(); }
   // The catalogue entry of a table (exact key); null when absent.
   table_pos* find_table_pos(const tk_wstring& key);
@@ -104,6 +113,7 @@ class ora_dump_file : public udb_database {
   void register_all_indexes() noexcept;
 
   context m_ctx;
+  std::set<std::pair<tk_wstring, tk_wstring>> m_unknown_types_reported;
 };
 
 // The two places where a dump's context cache file may lie: beside the dump

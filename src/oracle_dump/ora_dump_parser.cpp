@@ -11,11 +11,14 @@
 #include <algorithm>
 #include <cstring>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
 #include "TK/tk_exc.h"
 #include "TK/tk_log.h"
@@ -68,6 +71,29 @@ tk_wstring trim(const tk_wstring& s) {
 std::string xml_message(const XMLCh* msg) { return msg == nullptr ? std::string() : tk_u8(msg); }
 
 int g_platform_users = 0;
+
+// Oracle's metadata documents use no entities of their own; the limit only
+// matters for a crafted document that slipped past the DOCTYPE refusal.
+constexpr XMLSize_t k_entity_expansion_limit = 100;
+
+struct doctype_declared {};
+
+// Oracle never writes a document type declaration. One that is there was
+// crafted: external entities that read local files or block on a device,
+// internal entities that expand without bound. The document is refused as
+// soon as the declaration's name is read, before its internal subset.
+class ora_sax_parser : public xercesc::SAXParser {
+ public:
+  ora_sax_parser() {
+    // SAXParser does not install itself as its scanner's DOCTYPE handler, so
+    // without this the declaration would pass unreported.
+    const_cast<xercesc::XMLScanner&>(getScanner()).setDocTypeHandler(this);
+  }
+  void doctypeDecl(const xercesc::DTDElementDecl&, const XMLCh* const, const XMLCh* const,
+                   const bool, const bool) override {
+    throw doctype_declared{};
+  }
+};
 
 }  // namespace
 
@@ -129,18 +155,39 @@ void ora_dump_parser::reset_state() {
   m_xml_columns.clear();
   m_skip_count = 0;
   m_failed = false;
+  m_refusal.clear();
+  m_unknown_types.clear();
 }
 
 void ora_dump_parser::parse(const char* xml, size_t length) {
-  xercesc::SAXParser parser;
+  xercesc::SecurityManager limits;
+  limits.setEntityExpansionLimit(k_entity_expansion_limit);
+  ora_sax_parser parser;
   parser.setDocumentHandler(this);
   parser.setErrorHandler(this);
+  parser.setEntityResolver(this);
+  parser.setDisableDefaultEntityResolution(true);
+  parser.setSecurityManager(&limits);
   parser.setValidationScheme(xercesc::SAXParser::Val_Never);
   parser.setDoNamespaces(false);
   parser.setLoadExternalDTD(false);
   xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(xml), length, "ora_dump_xml",
                                     false);
-  parser.parse(source);
+  // The text was converted to UTF-8 on its way here; an encoding named in
+  // its declaration must not make the parser read the bytes differently.
+  source.setEncoding(xercesc::XMLUni::fgUTF8EncodingString);
+  try {
+    parser.parse(source);
+  } catch (const doctype_declared&) {
+    throw refuse_document{"it declares a DOCTYPE, which Oracle never writes"};
+  }
+}
+
+xercesc::InputSource* ora_dump_parser::resolveEntity(const XMLCh* const public_id,
+                                                     const XMLCh* const system_id) {
+  (void)public_id;
+  log_message(3, "External entity '%s' is not resolved", xml_message(system_id).c_str());
+  return nullptr;
 }
 
 tk_wstring ora_dump_parser::parse_database_objects(const char* xml, size_t length) {
@@ -151,6 +198,10 @@ tk_wstring ora_dump_parser::parse_database_objects(const char* xml, size_t lengt
   try {
     parse(xml, length);
   } catch (const stop_parse&) {
+  } catch (const refuse_document& r) {
+    log_message(3, "%s", r.reason.c_str());
+    m_refusal = r.reason;
+    return tk_wstring();
   } catch (const xercesc::SAXParseException& e) {
     log_message(3, "Couldn't parse xml table description: %s", xml_message(e.getMessage()).c_str());
     return tk_wstring();
@@ -176,6 +227,9 @@ void ora_dump_parser::parse_table_description(const char* xml, size_t length,
     if (table != nullptr && table->database() != nullptr && !m_relationships.empty())
       table->database()->append_relationships(m_relationships);
   } catch (const stop_parse&) {
+  } catch (const refuse_document& r) {
+    log_message(3, "%s", r.reason.c_str());
+    m_refusal = r.reason;
   } catch (const xercesc::SAXParseException& e) {
     log_message(3, "Couldn't parse xml table description: %s", xml_message(e.getMessage()).c_str());
   } catch (const xercesc::XMLException& e) {
@@ -445,11 +499,14 @@ void ora_dump_parser::add_field(ora_pump_field_desc& fd) {
     ora_type = ORA_SDO_GEOMETRY;
     log_message(3, "Field '%s' has SDO_GEOMETRY type", tk_u8(fd.name).c_str());
   }
-  if (ora_type == 0) {
+  // A type number this reader does not know: the column keeps its place and
+  // its bytes, so the columns after it still line up with the row data.
+  const bool unknown = ora_type == 0;
+  if (unknown) {
     log_message(3,
                 "XML parser error, unknown field type: type %d, charset %d, precision %d, scale %d",
                 fd.type_num, fd.charset_id, fd.precision, fd.scale);
-    throw tk_exception("Unknown field type", 0);
+    ora_type = ORA_RAW;
   }
   const int32_t n = fd.effective_col_num();
   if (m_added.count(n) != 0) {
@@ -460,6 +517,11 @@ void ora_dump_parser::add_field(ora_pump_field_desc& fd) {
           static_cast<uint16_t>(fd.charset_id);
     return;
   }
+  if (m_table->get_schema().size() >= ORA_MAX_COLUMNS)
+    throw refuse_document{
+        tk_format("the table has more than %zu columns, the most Oracle allows, so its "
+                  "definition is damaged",
+                  ORA_MAX_COLUMNS)};
   int32_t length = fd.length;
   if (ora_type == ORA_BLOB || ora_type == ORA_BFILE || ora_type == ORA_CLOB ||
       ora_type == ORA_SDO_GEOMETRY || ora_type == ORA_NESTED_TABLE || ora_type == ORA_OBJECT) {
@@ -484,7 +546,8 @@ void ora_dump_parser::add_field(ora_pump_field_desc& fd) {
     m_skip_count = 7;
   }
   if (ora_type == ORA_CHAR) ftd->reserved = FTD_FIXED_CHAR;
-  m_table->add_owned_column(std::move(ftd));
+  const t_ftd* added = m_table->add_owned_column(std::move(ftd));
+  if (unknown) m_unknown_types.push_back({added->name, fd.type_num});
   m_added.insert(n);
 }
 
@@ -589,10 +652,34 @@ std::string end_tag(int kind) {
   return w;
 }
 
+// "<?xml" in the text's encoding.
+std::string open_tag(int kind) {
+  static const char text[] = "<?xml";
+  if (kind != 2) return std::string(text);
+  std::string w;
+  for (size_t i = 0; i + 1 < sizeof text; ++i) {
+    w.push_back('\0');
+    w.push_back(text[i]);
+  }
+  return w;
+}
+
+// Offset of the last `pattern` in [from, to); -1 when there is none.
+int64_t last_of(const ora_dump_stream& s, int64_t from, int64_t to, const std::string& pattern) {
+  int64_t last = -1;
+  while (from < to) {
+    const int64_t hit = s.find(pattern.data(), pattern.size(), from, to);
+    if (hit < 0) break;
+    last = hit;
+    from = hit + 1;
+  }
+  return last;
+}
+
 }  // namespace
 
 bool ora_pump_collect_xml(const ora_dump_stream& s, int64_t start, int kind,
-                          std::vector<uint8_t>& payload, int64_t& end) {
+                          std::vector<uint8_t>& payload, int64_t& end, ora_pump_xml_memo* memo) {
   payload.clear();
   const int64_t size = s.size();
   if (start < 0 || start + 4 > size) return false;
@@ -602,23 +689,56 @@ bool ora_pump_collect_xml(const ora_dump_stream& s, int64_t start, int kind,
   if (s.read_at(q, h, 4) < 4) return false;
 
   if (h[0] != 0x01 || h[1] != 0xFE) {
-    // Plain text after the header: it runs to the closing tag.
+    // Plain text after the header: it runs to the closing tag. What one
+    // search finds holds for every document that starts before its result,
+    // so each byte is searched once however many documents are cut short.
     q += 4;
-    const int64_t hit = s.find(tag.data(), tag.size(), q, size);
-    if (hit < 0) return false;
-    const int64_t e = hit + static_cast<int64_t>(tag.size());
+    const int k = kind == 2 ? 1 : 0;
+    ora_pump_xml_memo scratch;
+    ora_pump_xml_memo& m = memo != nullptr ? *memo : scratch;
+    if (q >= m.no_end_tag_from[k]) return false;
+    ora_pump_xml_memo::plain_span& span = m.span[k];
+    if (span.from < 0 || q < span.from || q > span.tag_at) {
+      const int64_t hit = s.find(tag.data(), tag.size(), q, size);
+      if (hit < 0) {
+        m.no_end_tag_from[k] = q;
+        return false;
+      }
+      span.from = q;
+      span.tag_at = hit;
+      span.last_open = last_of(s, q + 1, hit, open_tag(kind));
+    }
+    // Another document begins before the closing tag: this one was cut
+    // short, and the tag belongs to the later one.
+    if (span.last_open > q) return false;
+    const int64_t e = span.tag_at + static_cast<int64_t>(tag.size());
     if (!s.copy(q, static_cast<size_t>(e - q), payload)) return false;
     end = e;
     return true;
   }
 
   // LOB pieces: each header carries the length of its piece.
+  std::vector<uint64_t> walked;  // pieces of this chain, for the memo
+  auto fail = [&]() {
+    if (memo != nullptr) memo->dead_pieces.insert(walked.begin(), walked.end());
+    return false;
+  };
   size_t n = (static_cast<size_t>(h[2]) << 8) | h[3];
   q += 4;
   for (;;) {
-    if (static_cast<int64_t>(n) > size - q) return false;  // truncated piece
+    if (static_cast<int64_t>(n) > size - q) return fail();  // truncated piece
+    const uint64_t piece = (static_cast<uint64_t>(q) << 16) | n;
+    if (memo != nullptr && memo->dead_pieces.count(piece) != 0) {
+      // The chain goes on as one already followed to its failed end. Only a
+      // closing tag straddling into this piece could still end it here.
+      const size_t keep = std::min(payload.size(), tag.size() - 1);
+      std::string joint(payload.end() - static_cast<std::ptrdiff_t>(keep), payload.end());
+      s.copy(q, std::min(n, tag.size() - 1), joint);
+      if (joint.find(tag) == std::string::npos) return fail();
+    }
+    walked.push_back(piece);
     const size_t piece_start = payload.size();
-    if (!s.copy(q, n, payload)) return false;
+    if (!s.copy(q, n, payload)) return fail();
     // The closing tag may straddle two pieces: search from tag.size() back.
     const size_t from = piece_start >= tag.size() ? piece_start - tag.size() + 1 : 0;
     const void* hit =
@@ -632,19 +752,19 @@ bool ora_pump_collect_xml(const ora_dump_stream& s, int64_t start, int kind,
       return true;
     }
     q += static_cast<int64_t>(n);
-    if (s.read_at(q, h, 5) < 3) return false;
+    if (s.read_at(q, h, 5) < 3) return fail();
     const uint8_t c = h[0], b0 = h[1], b1 = h[2];
     const bool continues = ((c == 2 || c == 3 || c == 6) && b0 == 1) || (c == 4 && b0 == 3);
-    if (!continues) return false;
+    if (!continues) return fail();
     if (b1 == 0xFE) {
-      if (s.read_at(q, h, 5) < 5) return false;
+      if (s.read_at(q, h, 5) < 5) return fail();
       n = (static_cast<size_t>(h[3]) << 8) | h[4];
       q += 5;
     } else {
       n = b1;
       q += 3;
     }
-    if (n == 0) return false;
+    if (n == 0) return fail();
   }
 }
 

@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 #include <xercesc/sax/HandlerBase.hpp>
 
@@ -77,6 +78,18 @@ class ora_dump_parser : public xercesc::HandlerBase {
   // are logged; the table keeps what was added before them.
   void parse_table_description(const char* xml, size_t length, ora_dump_table* table);
 
+  // Why the last document was refused as a whole, as the end of a sentence
+  // (a DOCTYPE, which Oracle never writes; a table with more columns than
+  // Oracle allows); empty when it was not.
+  const tk_string& refusal() const { return m_refusal; }
+  // Columns of the last table document whose type number is unknown: their
+  // values are kept as raw bytes.
+  struct unknown_type {
+    tk_wstring column;
+    int32_t type_num;
+  };
+  const std::vector<unknown_type>& unknown_types() const { return m_unknown_types; }
+
   void set_global_indices(ora_index_map* map) { m_global_indices = map; }
   const tk_wstring& owner() const { return m_owner; }
   int32_t kind() const { return m_kind; }
@@ -89,10 +102,17 @@ class ora_dump_parser : public xercesc::HandlerBase {
   void warning(const xercesc::SAXParseException& exc) override;
   void error(const xercesc::SAXParseException& exc) override;
   void fatalError(const xercesc::SAXParseException& exc) override;
+  // External entities resolve to nothing (and nothing is opened instead).
+  xercesc::InputSource* resolveEntity(const XMLCh* const public_id,
+                                      const XMLCh* const system_id) override;
 
  private:
   // Thrown to end a catalogue-mode parse once the table's name is known.
   struct stop_parse {};
+  // Thrown to refuse the whole document.
+  struct refuse_document {
+    tk_string reason;
+  };
 
   void parse(const char* xml, size_t length);
   void reset_state();
@@ -128,6 +148,8 @@ class ora_dump_parser : public xercesc::HandlerBase {
   std::set<int32_t> m_xml_columns;
   int32_t m_skip_count = 0;
   bool m_failed = false;
+  tk_string m_refusal;
+  std::vector<unknown_type> m_unknown_types;
 };
 
 // ---- metadata documents in the dump ---------------------------------------------
@@ -138,12 +160,32 @@ class ora_charsets;
 // Reads the XML document whose 4-byte header starts at `start`. A header of
 // 01 FE and a big-endian length opens a LOB-style document whose payload may
 // continue in further pieces (02/03/04/06 01 FE and a length); any other
-// header is followed by plain text that runs to the closing tag. `kind` 1 is
+// header is followed by plain text that runs to the closing tag (when
+// another document begins first, this one was cut short: the tag is the
+// later one's). `kind` 1 is
 // narrow text, 2 UTF-16BE. On success `payload` holds the document up to and
 // including "</ROW></ROWSET>" and `end` the file position just after it.
 // False when the document is incomplete (truncated dump, damaged piece).
+//
+// A scan passes a memo that keeps what failed collections found (where no
+// closing tag follows, which piece chains lead nowhere), so that a dump full
+// of unterminated documents is read once, not once per document.
+struct ora_pump_xml_memo {
+  // [0] narrow, [1] UTF-16 text: no closing tag at or after this position.
+  int64_t no_end_tag_from[2] = {INT64_MAX, INT64_MAX};
+  // [0] narrow, [1] UTF-16 text: the first closing tag at or after `from`
+  // lies at `tag_at`; `last_open` is the last "<?xml" in between (-1 when
+  // none; `from` -1 before the first search).
+  struct plain_span {
+    int64_t from = -1, tag_at = 0, last_open = -1;
+  } span[2];
+  // Pieces (start position << 16 | length) whose chain ended without a
+  // closing tag.
+  std::unordered_set<uint64_t> dead_pieces;
+};
 bool ora_pump_collect_xml(const ora_dump_stream& s, int64_t start, int kind,
-                          std::vector<uint8_t>& payload, int64_t& end);
+                          std::vector<uint8_t>& payload, int64_t& end,
+                          ora_pump_xml_memo* memo = nullptr);
 // The document as UTF-8 for the parser: UTF-16BE when it begins with 0x00,
 // otherwise text in the database character set.
 std::string ora_pump_xml_utf8(const std::vector<uint8_t>& payload, const ora_charsets& cs);

@@ -54,8 +54,15 @@ void append_bytes(ora_dump_stream& s, size_t n, std::vector<uint8_t>& out) {
 
 bool ora_dump_pump_reader_th::check_for_eof(ora_dump_stream& s) {
   const int64_t at = s.tell();
+  // A table's rows are always followed by more of the dump (the next
+  // object, the master table, block padding): running into the end of the
+  // file here means the file was cut.
+  m_data_ran_out = false;
   uint8_t c = 0;
-  if (!s.read_u8(c)) return true;
+  if (!s.read_u8(c)) {
+    m_data_ran_out = true;
+    return true;
+  }
   switch (c) {
     case 0x08:
     case 0x09:
@@ -77,6 +84,8 @@ bool ora_dump_pump_reader_th::check_for_eof(ora_dump_stream& s) {
         log_message(1, "2nd attempt of reading EOF succeeds");
         return false;
       }
+    } else {
+      m_data_ran_out = true;
     }
   }
   s.seek(at);
@@ -590,20 +599,12 @@ bool ora_dump_pump_reader_th::get_record(ora_dump_stream& s, const udb_schema& s
     if ((len == 0xFE && c.vartype == VT_BSTR) || append) {
       s.seek(p);
       if (append && last_field >= 0) {
-        ole_variant piece;
-        get_clob_value(s, c, piece);
+        get_clob_value(s, c, m_piece);
         log_message(1, "Appending to the last VT_BSTR field");
-        udb_field& prev = rec[static_cast<size_t>(last_field)];
-        if (piece.get_type() == VT_BSTR) {
-          tk_wstring tail(piece.text());
-          if (prev.get_type() == VT_BSTR) {
-            tk_wstring joined(prev.text());
-            joined += tail;
-            prev.set_text(joined);
-          } else {
-            prev.set_text(tail);
-          }
-        }
+        // In place: a text split into many pieces costs its length once,
+        // not once per piece.
+        if (m_piece.get_type() == VT_BSTR)
+          rec[static_cast<size_t>(last_field)].append_text(m_piece.text());
         append = false;
         continue;  // the same column again
       }

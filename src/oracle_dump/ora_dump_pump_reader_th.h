@@ -96,6 +96,7 @@ class ora_dump_pump_reader_th : public ora_dump_reader_th_9 {
 
   int m_ui_version = 0;
   std::vector<uint8_t> m_lob;
+  ole_variant m_piece;  // a continuation piece of a split text
   pump_geom_reader m_geom;
   udb_field m_part;  // the binary part being read
   std::string m_part_text;

@@ -49,6 +49,38 @@ bool wide_at(const uint8_t* p, size_t avail, const char* text, bool no_case) {
   return true;
 }
 
+// The first 70 bytes after the "<" of a document, as character units: one
+// byte each for narrow text; for UTF-16BE the low bytes (the "<" found is a
+// low byte, so every unit's high byte comes first). A unit outside ASCII
+// reads as 0.
+std::string head_units(const uint8_t* p, size_t avail, int kind) {
+  const size_t window = avail < 70 ? avail : 70;
+  std::string u;
+  if (kind == 1) return std::string(reinterpret_cast<const char*>(p), window);
+  for (size_t i = 0; i + 1 < window; i += 2) u += p[i] == 0 ? static_cast<char>(p[i + 1]) : '\0';
+  return u;
+}
+
+// How a document that opens with "<?xml version" goes on. Oracle writes
+// its metadata as <?xml version="1.0"?><ROWSET><ROW> and nothing between
+// the declaration and the ROWSET. Text that only contains "<ROWSET><ROW>"
+// somewhere near its start (in a comment, behind a DOCTYPE) is no Oracle
+// metadata: it is a crafted or damaged block, refused with an error. Other
+// XML (documents stored in CLOB values) is passed over without a word.
+enum class xml_head { metadata, not_metadata, refused_doctype, refused_other };
+
+xml_head classify_head(const std::string& u) {
+  const size_t decl_end = u.find("?>");
+  if (decl_end != std::string::npos && u.find('<') > decl_end) {
+    size_t i = decl_end + 2;
+    while (i < u.size() && (u[i] == ' ' || u[i] == '\t' || u[i] == '\r' || u[i] == '\n')) ++i;
+    if (u.compare(i, std::strlen(k_rowset), k_rowset) == 0) return xml_head::metadata;
+  }
+  if (u.find(k_rowset) == std::string::npos) return xml_head::not_metadata;
+  return u.find("<!DOCTYPE") != std::string::npos ? xml_head::refused_doctype
+                                                  : xml_head::refused_other;
+}
+
 // Where a table's rows begin after its stream document: 0x00 padding, then
 // the first record's marker.
 bool is_stop_symbol(uint8_t c) {
@@ -114,6 +146,11 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
 
   table_pos* last_stream = nullptr;
   std::vector<uint8_t> payload;
+  ora_pump_xml_memo memo;
+  // Metadata blocks that end before their closing tag: the file ends inside
+  // one (a cut dump) or another block begins first (a damaged one).
+  int64_t cut_short = 0;
+  int64_t first_cut_short = -1;
   try {
     ora_xml_platform xml_platform;
     ora_dump_parser parser;
@@ -143,27 +180,31 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
       log_message(1, "__XML_START(_U) found at pos=%lld!!!", static_cast<long long>(after));
       if (last_stream != nullptr) last_stream->v_data_end_pos_for_progress.push_back(after - 2);
 
-      // "<ROWSET><ROW>" among the first 70 bytes.
-      const size_t window = avail < 70 ? avail : 70;
-      bool rowset = false;
-      if (kind == 1) {
-        rowset = ::memmem(p, window, k_rowset, std::strlen(k_rowset)) != nullptr;
-      } else {
-        for (size_t i = 1; i + 2 * std::strlen(k_rowset) <= window + 1 && !rowset; i += 2)
-          rowset = wide_at(p + i, avail - i, k_rowset, false);
-      }
-      if (!rowset) {
-        log_message(1, "__XML_ROWSET(_U) not found");
-        continue;
-      }
-
       // The 4-byte header in front of the text (a UTF-16 text starts one
       // byte before the "<").
       const int64_t text_start = lt - (kind == 2 ? 1 : 0);
       const int64_t xml_start = text_start - 4;
+
+      const xml_head shape = classify_head(head_units(p, avail, kind));
+      if (shape == xml_head::not_metadata) {
+        log_message(1, "__XML_ROWSET(_U) not found");
+        continue;
+      }
+      if (shape != xml_head::metadata) {
+        const char* why = shape == xml_head::refused_doctype
+                              ? "it declares a DOCTYPE, which Oracle never writes"
+                              : "text stands between its XML declaration and <ROWSET>, which "
+                                "Oracle never writes";
+        log_message(3, "Metadata block refused at pos=%lld: %s", static_cast<long long>(lt), why);
+        db->add_error(dump_error(tk_string("A metadata block is skipped: ") + why, text_start, 0));
+        db->keep_out_of_cache();
+        continue;
+      }
+
       int64_t end = 0;
-      if (xml_start < 0 || !ora_pump_collect_xml(s, xml_start, kind, payload, end)) {
+      if (xml_start < 0 || !ora_pump_collect_xml(s, xml_start, kind, payload, end, &memo)) {
         log_message(3, "Incomplete XML block at pos=%lld", static_cast<long long>(lt));
+        if (cut_short++ == 0) first_cut_short = text_start;
         continue;
       }
       reader.set_progress(end, size);
@@ -172,6 +213,10 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
 
       const std::string text = ora_pump_xml_utf8(payload, reader.charsets());
       const tk_wstring name = parser.parse_database_objects(text.data(), text.size());
+      if (!parser.refusal().empty()) {
+        db->add_error(dump_error("A metadata block is skipped: " + parser.refusal(), xml_start, 0));
+        db->keep_out_of_cache();
+      }
       db->append_relationships(parser.relationships());
       if (name.empty()) continue;
 
@@ -219,6 +264,20 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
   }
   if (last_stream != nullptr && !last_stream->v_data_end_pos.empty())
     last_stream->v_data_end_pos_for_progress.push_back(size);
+  // Reported once, however many there are: what they describe is lost, so
+  // the run must not pass for complete.
+  if (cut_short > 0) {
+    db->add_error(dump_error(
+        cut_short == 1
+            ? tk_string("A metadata block is cut short (the file ends, or another block begins, "
+                        "before its end): the object it describes is skipped")
+            : tk_format("%lld metadata blocks are cut short (the file ends, or another block "
+                        "begins, before their end): the objects they describe are skipped; the "
+                        "first one is at this offset",
+                        static_cast<long long>(cut_short)),
+        first_cut_short, 0));
+    db->keep_out_of_cache();
+  }
 
   s.seek(0);
   db->init();

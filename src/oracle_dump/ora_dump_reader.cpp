@@ -33,15 +33,29 @@ const char* const k_non_leading =
     "part of "
     "multifile dump only. See 'Troubleshooting' article of the product documentation for solution.";
 
-// "EXPORT:V" followed by a one- or two-digit version and a point.
+// Classic export versions this reader knows: exp of Oracle 7 to 23. Older
+// exports lay their rows out differently, and a version beyond these is more
+// likely a damaged header than a real export.
+constexpr int k_classic_first_version = 7;
+constexpr int k_classic_last_version = 23;
+
+// "EXPORT:V" followed by a one- or two-digit version and a point: the
+// version, or -1 when the word is no version word.
 int classic_version(std::string_view word) {
-  if (word.size() < 10 || word.substr(0, 8) != "EXPORT:V") return 0;
+  if (word.size() < 10 || word.substr(0, 8) != "EXPORT:V") return -1;
   int v = 0;
   size_t i = 8;
   for (; i < word.size() && i < 10 && word[i] >= '0' && word[i] <= '9'; ++i)
     v = v * 10 + (word[i] - '0');
-  if (i == 8 || i >= word.size() || word[i] != '.') return 0;
+  if (i == 8 || i >= word.size() || word[i] != '.') return -1;
   return v;
+}
+
+// The version word as it may be shown: printable ASCII only.
+std::string printable(std::string_view word) {
+  std::string out;
+  for (const char c : word) out += c >= 0x20 && c < 0x7F ? c : '?';
+  return out;
 }
 
 // Every Data Pump file holds its block size (a power of two, 4096 in every
@@ -284,19 +298,32 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_stream(
   ora_dump_stream& s = *stream;
   uint8_t prefix[3] = {};
   s.read(prefix, std::min<size_t>(3, s.remaining()));
-  int version = 0;
+  int version = -1;
   std::string version_word;
   for (int i = 0; i < 5 && !s.at_end(); ++i) {
     const std::string_view w = s.read_word();
     // A version word is short; a long run of bytes is binary data.
     if (w.size() > 64) break;
     version = classic_version(w);
-    if (version != 0) {
+    if (version >= 0) {
       version_word = std::string(w);
       break;
     }
   }
-  if (version == 0) return open_datapump(path, stream);
+  if (version < 0) return open_datapump(path, stream);
+  // A classic header never gets a Data Pump decoder: a version word damaged
+  // into one the reader does not know ends the run here, instead of every
+  // table coming out empty.
+  if (version < k_classic_first_version || version > k_classic_last_version) {
+    log_message(3, "Unknown export version %d", version);
+    set_progress_value(-1);
+    throw tk_exception(
+        tk_format("The dump file was written by an export version the program does "
+                  "not know (%s). Classic dumps of export versions %d to %d are "
+                  "supported.",
+                  printable(version_word).c_str(), k_classic_first_version, k_classic_last_version),
+        1);
+  }
   return open_classic(path, stream, version, version_word);
 }
 

@@ -50,6 +50,8 @@ int ora_dump_reader_th::text_charset(const t_orcale_ftd& col) const {
 
 bool ora_dump_reader_th::check_for_eof(ora_dump_stream& s) {
   const uint8_t* p = s.peek(2);
+  // Every table section of a classic dump ends with FF FF.
+  m_data_ran_out = p == nullptr;
   return p == nullptr || (p[0] == 0xFF && p[1] == 0xFF);
 }
 

@@ -33,7 +33,8 @@ class ora_dump_reader_th {
   virtual bool get_record(ora_dump_stream& s, const udb_schema& schema, int64_t end,
                           udb_record& rec);
   // True when the next two bytes are FF FF (or the data has run out); the
-  // position is unchanged.
+  // position is unchanged. Sets m_data_ran_out when the answer is owed to
+  // the end of the file rather than to an end marker.
   virtual bool check_for_eof(ora_dump_stream& s);
   virtual bool skip_two_before_lobs() const { return true; }
   virtual void reset() { m_skip_blob_flag = 0; }
@@ -85,6 +86,9 @@ class ora_dump_reader_th {
 
   uint16_t m_skip_blob_flag = 0;
   std::vector<tk_wstring> m_arr_fields;
+  // The last check_for_eof met the end of the file instead of an end marker
+  // or the next record: the dump was cut inside the table's rows.
+  bool m_data_ran_out = false;
   // Geometries carry their SRID as EWKT ("SRID=8307;POINT (...)").
   bool m_b_ewkt = false;
 

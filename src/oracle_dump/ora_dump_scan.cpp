@@ -65,6 +65,7 @@ class classic_scan {
   std::map<tk_wstring, tk_wstring> m_non_unique;  // plain name -> full name, met again
   tk_wstring m_current;                           // full name of the table whose section is read
   tk_wstring m_current_plain;                     // its plain name
+  int64_t m_current_create_end = -1;              // the line feed ending its CREATE TABLE
   std::string m_user;                             // user of the last CONNECT statement
   std::string m_header_user;                      // the exporting user of the header
 };
@@ -166,6 +167,18 @@ void classic_scan::run() {
     }
   }
 
+  // exp follows a table's CREATE TABLE line with its INSERT line, or with
+  // other statements and at last EXIT. A file that ends before the line
+  // after the CREATE TABLE is complete was cut there: a section pointing at
+  // that spot lets reading the table report the rows as missing.
+  if (table_pos* t = current(); t != nullptr && t->v_data_start_pos.empty()) {
+    const int64_t next = m_current_create_end + 1;
+    if (next <= m_s.size() && m_s.find_byte('\n', next) < 0) {
+      log_message(1, "The file ends after the CREATE TABLE at %lld",
+                  static_cast<long long>(m_current_create_end));
+      t->v_data_start_pos.push_back(next);
+    }
+  }
   if (!m_tables.empty()) {
     if (table_pos* t = current()) {
       t->end_pos = m_s.size();
@@ -247,6 +260,7 @@ void classic_scan::parse_table_description(int64_t pos) {
   entry.start_pos = pos;
   m_current = wfull;
   m_current_plain = wplain;
+  m_current_create_end = lf;
   if (m_progress) m_progress(pos);
   log_message(1, "Table: %s", tk_u8(wfull).c_str());
 }
@@ -322,10 +336,20 @@ bool classic_scan::parse_alter() {
 
 void classic_scan::parse_insert(int64_t pos) {
   if (m_s.read_word() != "INTO") return;
+  // An INSERT line that the end of the file cuts before its column list
+  // still belongs to the table being read: its section is kept so that
+  // reading the table reports the cut.
+  const bool cut = m_s.find_byte('\n', m_s.tell()) < 0;
   const tk_wstring plain = text(qualify(embellish_name(read_name_before_paren(m_s), '"')));
   // Rows follow the CREATE TABLE of their table; an INSERT of a table whose
   // definition was skipped (a repeated section) is skipped with it.
   table_pos* t = current();
+  if (t != nullptr && cut && plain != m_current_plain) {
+    log_message(1, "INSERT statement cut by the end of the file at %lld",
+                static_cast<long long>(pos));
+    t->v_data_start_pos.push_back(pos);
+    return;
+  }
   if (t == nullptr || plain != m_current_plain) {
     log_message(1, "Table '%s' was not found!", tk_u8(plain).c_str());
     return;

@@ -102,6 +102,17 @@ ora_dump_stream::ora_dump_stream(const std::vector<std::string_view>& pieces) {
   if (gap && !m_spans.empty()) m_pending_gap = true;
 }
 
+std::shared_ptr<ora_dump_stream> ora_dump_stream::copy_of(const void* data, size_t size) {
+  std::shared_ptr<ora_dump_stream> s(new ora_dump_stream());
+  if (size > 0) {
+    s->m_copy.reset(new uint8_t[size]);
+    std::memcpy(s->m_copy.get(), data, size);
+  }
+  s->m_files.push_back({tk_string(), nullptr, 0, s->m_copy.get(), size});
+  s->add_span(0, s->m_copy.get(), 0, static_cast<int64_t>(size), false);
+  return s;
+}
+
 ora_dump_stream::~ora_dump_stream() {
   for (const file_map& f : m_files)
     if (f.map != nullptr) ::munmap(f.map, f.map_size);

@@ -50,6 +50,10 @@ class ora_dump_stream {
                                                      const std::vector<extent>& extents);
   // A stream over bytes the caller keeps alive (tests, in-memory dumps).
   ora_dump_stream(const uint8_t* data, size_t size);
+  // A stream over its own heap copy of exactly these bytes: a read one byte
+  // past the end lands outside the allocation, where AddressSanitizer sees
+  // it (a memory map would hide it in the zero tail of its last page).
+  static std::shared_ptr<ora_dump_stream> copy_of(const void* data, size_t size);
   // Pieces of memory laid one after the other (tests); an empty piece
   // stands for a missing file: the next piece lies after a gap.
   explicit ora_dump_stream(const std::vector<std::string_view>& pieces);
@@ -222,4 +226,5 @@ class ora_dump_stream {
   std::vector<uint8_t> m_stitch;  // bytes of a read that crosses spans
   bool m_pending_gap = false;     // an empty extent after a gap was added last
   mutable bool m_gap_hit = false;
+  std::unique_ptr<uint8_t[]> m_copy;  // the bytes, when this stream holds a copy
 };

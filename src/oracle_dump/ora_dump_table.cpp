@@ -92,26 +92,34 @@ bool ora_dump_table::init_classic(const table_pos& pos) {
   std::string column_list;
   for (const int64_t start : pos.v_data_start_pos) {
     s.seek(start);
-    int64_t at = 0;
-    if (!seek_to_symbols(s, "INTO", at)) return false;
-    int64_t paren = 0;
-    if (!seek_to_byte(s, '(', paren)) return false;
+    int64_t at = 0, paren = 0, values = 0;
+    // Each search runs to the end of the file: one that fails means the file
+    // ends inside this INSERT statement, and the rows it would lead to are
+    // missing (the rows of earlier sections stay).
+    if (!seek_to_symbols(s, "INTO", at) || !seek_to_byte(s, '(', paren) ||
+        !seek_to_symbols(s, "VALUES (", values) || !find_line_feed(s, lf)) {
+      report_cut_rows(s.size());
+      break;
+    }
     paren -= 1;  // position of the "("
-    int64_t values = 0;
-    if (!seek_to_symbols(s, "VALUES (", values)) return false;
     const int64_t list_end = values - 8;
     if (list_end - paren > 1) {
       column_list.clear();
       s.copy(paren, static_cast<size_t>(list_end - paren), column_list);
     }
-    if (!find_line_feed(s, lf)) continue;
     s.seek(lf + 1);
 
     std::vector<tk_wstring> names = get_fields_names(column_list);
+    if (names.size() > ORA_MAX_COLUMNS)
+      throw dump_error(tk_format("The INSERT statement names more than %zu columns, the most "
+                                 "Oracle allows: the table's data is damaged",
+                                 ORA_MAX_COLUMNS),
+                       start, 0);
     m_token_handler->set_fields(names, schema);
     m_token_handler->skip_field_description(s, schema);
     if (m_token_handler->check_for_eof(s)) {
       log_message(2, ">> EndOfTable <<");
+      if (m_token_handler->m_data_ran_out) report_cut_rows(s.tell());
       continue;
     }
     if (m_partitions.empty()) {
@@ -191,6 +199,13 @@ bool ora_dump_table::process_table_desc(const std::string& text) {
   for (const std::string& piece : pieces) {
     if (!add_field(piece))
       throw tk_exception("Cannot parse table decription, [TABLE] " + tk_u8(name) + ": " + piece, 1);
+    // Tens of thousands of columns are no table Oracle can hold, and every
+    // column added is looked up among the ones before it.
+    if (schema.size() > ORA_MAX_COLUMNS)
+      throw dump_error(tk_format("The table has more than %zu columns, the most Oracle allows: "
+                                 "its definition is damaged",
+                                 ORA_MAX_COLUMNS),
+                       m_start_pos, 0);
   }
   return true;
 }
@@ -285,6 +300,19 @@ std::vector<tk_wstring> ora_dump_table::get_fields_names(const std::string& colu
 
 // ---- row iteration ------------------------------------------------------------
 
+void ora_dump_table::report_cut_rows(int64_t pos) {
+  // The rows read so far are kept; the run must not pass for complete.
+  // Nor may the rows read pass for the table's row count.
+  m_walk_whole = false;
+  if (m_cut_reported || p_database == nullptr) return;
+  m_cut_reported = true;
+  log_message(3, "Table '%s': the dump ends inside its rows at %lld", tk_u8(name).c_str(),
+              static_cast<long long>(pos));
+  p_database->add_error(dump_error(
+      "The dump file ends inside the table's rows: the rows after the last one read are missing",
+      pos, 0));
+}
+
 void ora_dump_table::set_progress() {
   if (ora_dump_reader* r = ora_dump_reader::get())
     r->set_local_progress(m_start_pos, m_end_pos, m_stream ? m_stream->tell() : 0);
@@ -331,6 +359,8 @@ udb_record* ora_dump_table::get_item1() {
       throw dump_error("Can't read record: the row holds no data", start, 0);
   } catch (const tk_exception& e) {
     s.seek(saved);
+    // A damaged record: the walk no longer tells the table's row count.
+    m_walk_whole = false;
     const bool gap = s.gap_hit() || s.gap_between(start, e.offset()) ||
                      (s.ends_in_gap() && e.text().find("EOF") != std::string::npos);
     if (e.offset() < 0 || (s.file_count() < 2 && !gap)) throw;
@@ -350,6 +380,7 @@ udb_record* ora_dump_table::get_item1() {
     throw;
   }
   const bool at_end = m_token_handler->check_for_eof(s);
+  if (at_end && m_token_handler->m_data_ran_out) report_cut_rows(s.tell());
   if (!at_end && m_cur_record + 1 == m_lst_records.size()) m_lst_records.push_back(s.tell());
   set_progress();
   s.seek(saved);

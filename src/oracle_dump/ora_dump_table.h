@@ -75,6 +75,8 @@ class ora_dump_table : public udb_recordset {
   void parse_inline_constraints();
   bool init_pump(const table_pos& pos);
   void set_progress();
+  // Records (once) that the file ends inside the table's rows.
+  void report_cut_rows(int64_t pos);
   void enter_partition(size_t index);
   tk_wstring ddl_text(std::string_view bytes) const;
 
@@ -94,4 +96,5 @@ class ora_dump_table : public udb_recordset {
   // a damaged record tells the table's row count.
   uint64_t m_rows_walked = 0;
   bool m_walk_whole = false;
+  bool m_cut_reported = false;
 };

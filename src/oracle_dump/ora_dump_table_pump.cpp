@@ -34,6 +34,7 @@ bool ora_dump_table::init_pump(const table_pos& pos) {
                 static_cast<long long>(m_start_pos), static_cast<long long>(m_end_pos));
   }
 
+  tk_string refusal;
   try {
     std::vector<uint8_t> payload;
     int64_t end = 0;
@@ -52,6 +53,10 @@ bool ora_dump_table::init_pump(const table_pos& pos) {
     ora_xml_platform xml_platform;
     ora_dump_parser parser;
     parser.parse_table_description(text.data(), text.size(), this);
+    refusal = parser.refusal();
+    if (p_database != nullptr)
+      for (const ora_dump_parser::unknown_type& u : parser.unknown_types())
+        p_database->report_unknown_type(name, u.column, u.type_num, pos.start_pos);
     if (p_database != nullptr) {
       if (ora_index_map* map = p_database->get_global_indices()) {
         log_message(2, "ora_dump_table::_init1 - loading indexes");
@@ -67,6 +72,9 @@ bool ora_dump_table::init_pump(const table_pos& pos) {
     log_message(3, "The exception occured during a tableinitialization.\n");
     return false;
   }
+  // A refused definition skips this table with an error; the others go on.
+  if (!refusal.empty())
+    throw dump_error("The table's metadata is not read: " + refusal, pos.start_pos, 0);
 
   m_lst_records.clear();
   if (!no_records) {

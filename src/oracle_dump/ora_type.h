@@ -3,6 +3,7 @@
 // numbers to codes and value types.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,6 +35,10 @@ enum : uint32_t {
   ORA_VARRAY = 21,
   ORA_OBJECT = 22,
 };
+
+// Oracle allows at most 1000 columns in a table: a definition with more is
+// damaged (and reading it would only cost time).
+constexpr size_t ORA_MAX_COLUMNS = 1000;
 
 // A column of a dump table.
 struct t_orcale_ftd : public t_ftd {

@@ -349,6 +349,12 @@ void ole_variant::set_text(std::u16string_view text) {
   m_text.assign(text);
 }
 
+void ole_variant::append_text(std::u16string_view text) {
+  if (m_vt != VT_BSTR) m_text.clear();
+  m_vt = VT_BSTR;
+  m_text.append(text);
+}
+
 tk_wstring& ole_variant::text_buffer() {
   m_vt = VT_BSTR;
   m_text.clear();

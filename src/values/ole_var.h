@@ -120,6 +120,9 @@ class ole_variant {
   void set_decimal(const ole_decimal& d);
   void set_date(const ole_date& d);
   void set_text(std::u16string_view text);  // VT_BSTR
+  // Appends to a VT_BSTR value's text in place; any other value becomes
+  // VT_BSTR with the text.
+  void append_text(std::u16string_view text);
   // Makes the value VT_BSTR with an EMPTY text (capacity kept) and returns
   // the text for the caller to append to.
   tk_wstring& text_buffer();

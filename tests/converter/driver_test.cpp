@@ -260,6 +260,32 @@ TEST_F(driver, a_table_that_cannot_be_opened_is_skipped_at_level_0) {
   EXPECT_FALSE(exists("emp.csv"));
 }
 
+// Recoverable errors the source recorded while it was opened, and while a
+// table was opened, reach the error handler in their context and make the
+// run a partial one; the tables are still converted.
+TEST_F(driver, errors_the_source_recorded_are_reported) {
+  // A source that records a level-0 error whenever a table is opened.
+  class recording_database : public fake_database {
+   public:
+    using fake_database::fake_database;
+    std::unique_ptr<udb_recordset> get_table(const tk_wstring& name, int flag) override {
+      add_error(tk_exception("column ODD kept as raw bytes", 0));
+      return fake_database::get_table(name, flag);
+    }
+  };
+  conv.source_db = std::make_unique<recording_database>(std::vector<fake_table>{emp_table(2)});
+  conv.source_db->add_error(tk_exception("a metadata block is skipped", 0));
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(out.substr(0, out.find("Summary:")),
+            "Error:\na metadata block is skipped\n"
+            "Converting Oracle dump file (1 tables)\n"
+            "Error:\nEMP: column ODD kept as raw bytes\n"
+            "Converting table EMP (2 records)\n");
+  EXPECT_EQ(conv.exit_status(), 1);
+  EXPECT_EQ(file("emp.csv"), bom + "ENAME\r\nr1\r\nr2\r\n");
+  EXPECT_TRUE(conv.source_db->take_errors().empty());
+}
+
 TEST_F(driver, names_that_are_no_file_names_get_distinct_safe_names) {
   use({{u"A.B", {u"C"}, fake_rows(1), {}, -1},
        {u"A B", {u"C"}, fake_rows(2), {}, -1},

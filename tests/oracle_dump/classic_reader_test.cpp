@@ -4,6 +4,7 @@
 
 #include "engine_test_util.h"
 #include "fixtures/classic_dump_writer.h"
+#include "oracle_dump/ora_dump_table.h"
 
 namespace {
 
@@ -301,6 +302,115 @@ TEST(ClassicReader, AnInsertWithoutColumnNamesEndsTheTable) {
   const engine_table_rows r = engine_read(*db, "EMP");
   EXPECT_TRUE(r.rows.empty());
   EXPECT_NE(r.error.find("no data"), std::string::npos) << r.error;
+}
+
+// A classic header always gets a classic decoder. A version word damaged
+// into one the reader does not know (EXPORT:V11 read as V01) is refused with
+// its message instead of being read as a Data Pump dump of empty tables.
+TEST(ClassicReader, UnknownExportVersionsAreRefused) {
+  for (const int major : {0, 1, 2, 6, 24, 91}) {
+    ora_dump_fx_header h;
+    h.version = {major, 2, 0};
+    ora_dump_fx_writer w(h);
+    w.table(emp_table()).exit();
+    engine_fixture_file file(w.bytes());
+    ora_dump_reader reader;
+    try {
+      engine_open(reader, file.path);
+      ADD_FAILURE() << "accepted " << h.version.text();
+    } catch (const tk_exception& e) {
+      EXPECT_EQ(e.level(), 1);
+      EXPECT_NE(std::string(e.what()).find("(" + h.version.text() + ")"), std::string::npos)
+          << e.what();
+    }
+  }
+  ora_dump_fx_header h;
+  h.version = {23, 0, 0};
+  ora_dump_fx_writer w(h);
+  w.table(emp_table()).exit();
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  EXPECT_EQ(engine_read(*db, "EMP").rows.size(), 2u);
+}
+
+// Oracle allows 1000 columns. A CREATE TABLE with tens of thousands is a
+// damaged table: it is refused at level 0 (the other tables go on) instead of
+// costing a lookup among all earlier columns for every column added.
+TEST(ClassicReader, MoreThanAThousandColumnsIsADamagedTable) {
+  for (const int n : {1000, 20000}) {
+    std::string ddl = "(";
+    for (int i = 1; i <= n; ++i) ddl += (i > 1 ? ", \"C" : "\"C") + std::to_string(i) + "\" NUMBER";
+    ddl += ")";
+    ora_dump_table t(nullptr, u"T");
+    if (n == 1000) {
+      EXPECT_TRUE(t.process_table_desc(ddl));
+      EXPECT_EQ(t.schema.size(), 1000u);
+      continue;
+    }
+    try {
+      t.process_table_desc(ddl);
+      ADD_FAILURE() << n << " columns accepted";
+    } catch (const tk_exception& e) {
+      EXPECT_EQ(e.level(), 0);
+      EXPECT_NE(std::string(e.what()).find("more than 1000 columns"), std::string::npos)
+          << e.what();
+    }
+  }
+  // Through the catalogue: the damaged table fails alone.
+  ora_dump_fx_table big;
+  big.name = "BIG";
+  for (int i = 1; i <= 1001; ++i) big.columns.push_back(col::number("C" + std::to_string(i)));
+  ora_dump_fx_writer w;
+  w.table(big).table(emp_table()).exit();
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  try {
+    db->get_table(u"BIG", 1);
+    ADD_FAILURE() << "BIG opened";
+  } catch (const tk_exception& e) {
+    EXPECT_EQ(e.level(), 0);
+    EXPECT_GT(e.offset(), 0);
+  }
+  EXPECT_EQ(engine_read(*db, "EMP").rows.size(), 2u);
+}
+
+// A dump cut before or inside an INSERT statement, between two rows or
+// before a section's FF FF has no damaged row to report: the rows read are
+// kept and the cut is recorded as a level-0 error, so the run is not taken
+// for complete.
+TEST(ClassicReader, ADumpCutBetweenRowsRecordsTheCut) {
+  ora_dump_fx_writer w;
+  w.table(emp_table());
+  const ora_dump_fx_section_layout section = w.layout("EMP").sections.at(0);
+  const struct {
+    size_t cut;
+    size_t rows;
+  } cases[] = {{section.insert_pos, 0},        {section.insert_pos + 3, 0},
+               {section.insert_pos + 16, 0},   {section.description_pos - 3, 0},
+               {section.row_pos.at(1), 1},     {section.end_marker_pos, 2},
+               {section.end_marker_pos + 1, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cut);
+    engine_fixture_file file(w.data().substr(0, c.cut));
+    ora_dump_reader reader;
+    auto db = engine_open(reader, file.path);
+    const engine_table_rows r = engine_read(*db, "EMP");
+    EXPECT_EQ(r.rows.size(), c.rows);
+    const std::vector<tk_exception> errors = db->take_errors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].level(), 0);
+    EXPECT_NE(errors[0].text().find("ends inside the table's rows"), std::string::npos)
+        << errors[0].text();
+  }
+  // Whole, the table ends on its marker without a word.
+  w.exit();
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  EXPECT_EQ(engine_read(*db, "EMP").rows.size(), 2u);
+  EXPECT_TRUE(db->take_errors().empty());
 }
 
 TEST(ClassicReader, RefusesWhatIsNoDump) {

@@ -71,6 +71,161 @@ TEST(PumpScan, SameNameUnderTwoOwnersGetsTheFullNameKey) {
   EXPECT_EQ(engine_read(*db, "B.T").rows.size(), 2u);
 }
 
+// A block that only dresses up as metadata (its "<ROWSET><ROW>" in a
+// comment, a DOCTYPE before its ROWSET) is refused with an error and never
+// parsed; XML that is no metadata at all (a document in a CLOB value) is
+// passed over without one.
+TEST(PumpScan, ForgedMetadataBlocksAreRefusedWithAnError) {
+  engine_fixture_file secret("SECRETNAME");
+  const std::string strm = "<STRMTABLE_T><OWNER_NAME>O</OWNER_NAME><NAME>";
+  const std::string tail = "</NAME></STRMTABLE_T></ROW></ROWSET>";
+  const std::string header = std::string("\0\0\x03\x69", 4);
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "GOOD", k_two_numbers, two_rows());
+  const size_t forged = w.size() + 4;
+  w.add_raw(header + "<?xml version=\"1.0\"?><!--<ROWSET><ROW>--><ROWSET><ROW>" + strm + "FORGED" +
+            tail);
+  const size_t doctype = w.size() + 4;
+  w.add_raw(header +
+            "<?xml version=\"1.0\"?><!--<ROWSET><ROW>--><!DOCTYPE x [<!ENTITY e SYSTEM \"" +
+            secret.path + "\">]><ROWSET><ROW>" + strm + "&e;" + tail);
+  w.add_raw(header +
+            "<?xml version=\"1.0\"?><!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" "
+            "\"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\"><svg/>");
+  w.add_raw(std::string(16, '\0'));
+  engine_fixture_file file(w.bytes());
+  // Twice: a catalogue with refused blocks is not taken from a cache file,
+  // so the second opening reports them as well.
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    ora_dump_reader reader;
+    auto db = engine_open(reader, file.path);
+    ASSERT_EQ(db->tables()->size(), 1u);
+    EXPECT_EQ(db->tables()->count(u"GOOD"), 1u);
+    const std::vector<tk_exception> errors = db->take_errors();
+    ASSERT_EQ(errors.size(), 2u);
+    for (const tk_exception& e : errors) {
+      EXPECT_EQ(e.level(), 0);
+      EXPECT_NE(e.text().find("metadata block is skipped"), std::string::npos) << e.text();
+      EXPECT_EQ(e.text().find("SECRETNAME"), std::string::npos) << e.text();
+    }
+    EXPECT_EQ(errors[0].offset(), static_cast<int64_t>(forged));
+    EXPECT_EQ(errors[1].offset(), static_cast<int64_t>(doctype));
+    EXPECT_NE(errors[1].text().find("DOCTYPE"), std::string::npos) << errors[1].text();
+    EXPECT_TRUE(db->take_errors().empty()) << "each error is handed out once";
+  }
+}
+
+// Documents that never close, plain and as chains of LOB pieces, each of
+// whose pieces could begin a document of its own: the scan reads them once
+// (it used to search to the end of the file for each), and a cut-short
+// document does not swallow the complete one after it.
+TEST(PumpScan, UnterminatedDocumentsAreReadOnce) {
+  const std::string open = "<?xml version=\"1.0\"?><ROWSET><ROW>";
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "FIRST", k_two_numbers, two_rows());
+  while (w.size() < (2u << 20)) w.add_raw(std::string(4, '\0') + open + "<STRMTABLE_T>");
+  const std::string piece = open + std::string(64 - open.size(), 'x');
+  w.add_raw(std::string("\x01\xFE\x00\x40", 4) + piece);
+  while (w.size() < (4u << 20)) w.add_raw(std::string("\x03\x01\xFE\x00\x40", 5) + piece);
+  w.add_raw(std::string(8, '\0'));
+  w.add_stream_table("S", "LAST", k_two_numbers, two_rows());
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  ASSERT_EQ(db->tables()->size(), 2u);
+  EXPECT_EQ(engine_read(*db, "FIRST").rows.size(), 2u);
+  EXPECT_EQ(engine_read(*db, "LAST").rows.size(), 2u);
+  // The damage is reported, once.
+  const std::vector<tk_exception> errors = db->take_errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].text().find("metadata blocks are cut short"), std::string::npos)
+      << errors[0].text();
+}
+
+// A dump cut inside a table's metadata block loses that table and all after
+// it: the scan says so instead of passing for a dump of fewer tables.
+TEST(PumpScan, ADumpCutInsideAMetadataBlockIsReported) {
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "FIRST", k_two_numbers, two_rows());
+  const size_t second = w.size();
+  w.add_stream_table("S", "SECOND", k_two_numbers, two_rows());
+  engine_fixture_file file(w.bytes().substr(0, second + 200));
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  EXPECT_EQ(db->tables()->size(), 1u);
+  const std::vector<tk_exception> errors = db->take_errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].offset(), static_cast<int64_t>(second + 4));
+  EXPECT_NE(errors[0].text().find("is cut short"), std::string::npos) << errors[0].text();
+}
+
+// A column type number the reader does not know: the column comes out as
+// raw bytes, the columns after it keep their values, and the table reports
+// it once as a level-0 error.
+TEST(PumpScan, AnUnknownColumnTypeKeepsTheRowAndIsReportedOnce) {
+  const std::vector<pump_fx_column> cols = {
+      {"ID", 2, 22, 0, 0}, {"ODD", 999, 8, 0, 0}, {"QTY", 2, 22, 0, 0}};
+  const std::string rows =
+      pump_fx_record({pump_fx_field(pump_fx_number(1)), pump_fx_field("\xAB\xCD"),
+                      pump_fx_field(pump_fx_number(250))}) +
+      pump_fx_record(
+          {pump_fx_field(pump_fx_number(2)), pump_fx_null(), pump_fx_field(pump_fx_number(7))}) +
+      std::string(8, '\0');
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "T", cols, rows);
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  EXPECT_TRUE(db->take_errors().empty());
+  for (int pass = 0; pass < 2; ++pass) {
+    const engine_table_rows t = engine_read(*db, "T");
+    EXPECT_EQ(t.columns, (std::vector<std::string>{"ID", "ODD", "QTY"}));
+    ASSERT_EQ(t.rows.size(), 2u);
+    EXPECT_EQ(t.rows[0][0], "1");
+    EXPECT_NE(t.rows[0][1], "");
+    EXPECT_EQ(t.rows[0][2], "250");
+    EXPECT_EQ(t.rows[1], (std::vector<std::string>{"2", "", "7"}));
+    const std::vector<tk_exception> errors = db->take_errors();
+    if (pass == 0) {
+      ASSERT_EQ(errors.size(), 1u);
+      EXPECT_EQ(errors[0].level(), 0);
+      EXPECT_NE(errors[0].text().find("'ODD'"), std::string::npos) << errors[0].text();
+      EXPECT_NE(errors[0].text().find("999"), std::string::npos) << errors[0].text();
+    } else {
+      EXPECT_TRUE(errors.empty()) << "reported once per table and column";
+    }
+  }
+}
+
+// A dump cut right after a table's last complete row: the rows are kept
+// and the cut is recorded as a level-0 error (rows of a Data Pump table are
+// always followed by more of the dump).
+TEST(PumpScan, ADumpCutBetweenRowsRecordsTheCut) {
+  const std::string row1 =
+      pump_fx_record({pump_fx_field(pump_fx_number(1)), pump_fx_field(pump_fx_number(5))});
+  const std::string row2 =
+      pump_fx_record({pump_fx_field(pump_fx_number(2)), pump_fx_field(pump_fx_number(6))});
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "T", k_two_numbers, row1 + row2);
+  for (const size_t cut : {w.size() - row2.size(), w.size()}) {
+    engine_fixture_file file(w.bytes().substr(0, cut));
+    ora_dump_reader reader;
+    auto db = engine_open(reader, file.path);
+    EXPECT_EQ(engine_read(*db, "T").rows.size(), cut == w.size() ? 2u : 1u);
+    const std::vector<tk_exception> errors = db->take_errors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].text().find("ends inside the table's rows"), std::string::npos)
+        << errors[0].text();
+  }
+  w.add_raw(std::string(8, '\0'));
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  EXPECT_EQ(engine_read(*db, "T").rows.size(), 2u);
+  EXPECT_TRUE(db->take_errors().empty());
+}
+
 TEST(PumpScan, HeaderRefusals) {
   struct row {
     int part;
@@ -244,11 +399,86 @@ TEST(PumpParser, CatalogueModeAndBadDocuments) {
     parser.parse_table_description(bad.data(), bad.size(), &table);
     EXPECT_TRUE(table.schema.empty());
   }
-  // An unknown type number ends the column list; earlier columns stay.
-  const std::string unknown = doc(item(1, 1, 0, "A", 2) + item(2, 2, 0, "B", 999));
+  // An unknown type number keeps its column (as raw bytes) and the columns
+  // after it; the parser names it for the report.
+  const std::string unknown =
+      doc(item(1, 1, 0, "A", 2) + item(2, 2, 0, "B", 999) + item(3, 3, 0, "C", 2));
   ora_dump_table table(nullptr, u"T");
   parser.parse_table_description(unknown.data(), unknown.size(), &table);
-  EXPECT_EQ(table.schema.size(), 1u);
+  ASSERT_EQ(table.schema.size(), 3u);
+  EXPECT_EQ(static_cast<const t_orcale_ftd*>(table.schema[1])->ora_type, ORA_RAW);
+  ASSERT_EQ(parser.unknown_types().size(), 1u);
+  EXPECT_EQ(parser.unknown_types()[0].column, u"B");
+  EXPECT_EQ(parser.unknown_types()[0].type_num, 999);
+}
+
+// Oracle never writes a DOCTYPE. A document with one is refused before its
+// entities are read: no local file turns into a name, no entity expands.
+TEST(PumpParser, DocumentsWithADoctypeAreRefusedUnread) {
+  ora_xml_platform platform;
+  ora_dump_parser parser;
+  engine_fixture_file secret("SECRETNAME");
+  const std::string body =
+      "<ROWSET><ROW><STRMTABLE_T><OWNER_NAME>O</OWNER_NAME><NAME>&e;</NAME><COL_LIST>" +
+      item(1, 1, 0, "A", 2) + "</COL_LIST></STRMTABLE_T></ROW></ROWSET>";
+  std::string laughs = "<!ENTITY e0 \"ha\">";
+  for (int i = 1; i <= 6; ++i) {
+    laughs += "<!ENTITY e" + std::to_string(i) + " \"";
+    for (int j = 0; j < 10; ++j) laughs += "&e" + std::to_string(i - 1) + ";";
+    laughs += "\">";
+  }
+  laughs += "<!ENTITY e \"&e6;\">";
+  for (const std::string& subset : {"<!ENTITY e SYSTEM \"" + secret.path + "\">",
+                                    std::string("<!ENTITY e SYSTEM \"/dev/stdin\">"), laughs}) {
+    const std::string xml = "<?xml version=\"1.0\"?><!DOCTYPE x [" + subset + "]>" + body;
+    EXPECT_EQ(parser.parse_database_objects(xml.data(), xml.size()), u"");
+    EXPECT_NE(parser.refusal().find("DOCTYPE"), std::string::npos) << parser.refusal();
+    ora_dump_table table(nullptr, u"T");
+    parser.parse_table_description(xml.data(), xml.size(), &table);
+    EXPECT_TRUE(table.schema.empty());
+    EXPECT_NE(parser.refusal().find("DOCTYPE"), std::string::npos) << parser.refusal();
+  }
+  // Nothing else is refused: a good document leaves no refusal behind.
+  const std::string good = doc(item(1, 1, 0, "A", 2));
+  EXPECT_EQ(parser.parse_database_objects(good.data(), good.size()), u"T");
+  EXPECT_EQ(parser.refusal(), "");
+}
+
+// A table with more columns than Oracle allows is damaged: refused whole,
+// not cut at some column.
+TEST(PumpParser, MoreThanAThousandColumnsIsADamagedTable) {
+  ora_xml_platform platform;
+  ora_dump_parser parser;
+  for (const int n : {1000, 1001}) {
+    std::string items;
+    for (int i = 1; i <= n; ++i) items += item(i, i, 0, ("C" + std::to_string(i)).c_str(), 2);
+    const std::string xml = doc(items);
+    ora_dump_table table(nullptr, u"T");
+    parser.parse_table_description(xml.data(), xml.size(), &table);
+    if (n == 1000) {
+      EXPECT_EQ(table.schema.size(), 1000u);
+      EXPECT_EQ(parser.refusal(), "");
+    } else {
+      EXPECT_NE(parser.refusal().find("more than 1000 columns"), std::string::npos);
+    }
+  }
+  // Through the catalogue: the table fails alone, at level 0.
+  std::vector<pump_fx_column> wide;
+  for (int i = 1; i <= 1001; ++i) wide.push_back({"C" + std::to_string(i), 2, 22, 0, 0});
+  pump_dump_writer w(873);
+  w.add_stream_table("S", "WIDE", wide, std::string(8, '\0'));
+  w.add_stream_table("S", "T", k_two_numbers, two_rows());
+  engine_fixture_file file(w.bytes());
+  ora_dump_reader reader;
+  auto db = engine_open(reader, file.path);
+  try {
+    db->get_table(u"WIDE", 1);
+    ADD_FAILURE() << "WIDE opened";
+  } catch (const tk_exception& e) {
+    EXPECT_EQ(e.level(), 0);
+    EXPECT_NE(std::string(e.what()).find("more than 1000 columns"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(engine_read(*db, "T").rows.size(), 2u);
 }
 
 // ---- record decoder -------------------------------------------------------------
@@ -313,6 +543,30 @@ TEST(PumpDecoder, TextSplitBetweenPieces) {
                             std::string("\x06\x02\x02", 3) + "cd" +
                             std::string("\x02\xC1\x03\x3C", 4);
   EXPECT_EQ(f.read(bytes), (std::vector<std::string>{"1", "", "abcd", "2"}));
+}
+
+// A text continued in hundreds of thousands of pieces (09 06 headers) is
+// joined in place: each piece costs its own length, not the text's so far.
+TEST(PumpDecoder, ATextInAMillionPiecesIsJoinedInOnePass) {
+  decoder_fixture f;
+  f.add(ORA_VARCHAR2, VT_BSTR, 100, 873);
+  f.add(ORA_VARCHAR2, VT_BSTR, 100, 873);
+  const size_t pieces = 1000000;
+  std::string bytes(
+      "\x09\x01\x01"
+      "a",
+      4);
+  bytes.reserve(4 * pieces + 16);
+  for (size_t i = 0; i < pieces; ++i) bytes += std::string("\x06\x00\x01", 3) + "x";
+  bytes += std::string(
+      "\x01"
+      "Z"
+      "\x00",
+      3);
+  const std::vector<std::string> values = f.read(bytes);
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0], "a" + std::string(pieces, 'x'));
+  EXPECT_EQ(values[1], "Z");
 }
 
 TEST(PumpDecoder, EndOfData) {
@@ -502,9 +756,10 @@ TEST(PumpReader, SpatialAndXmltypeColumnsOfAWholeDump) {
       ora_dump_fx_be16(static_cast<uint16_t>(xml2a.size())) + xml2a +
       std::string("\x06\x01\xFE", 3) + ora_dump_fx_be16(static_cast<uint16_t>(xml2b.size())) +
       xml2b + std::string(8, '\0');
-  w.add_stream_table("GIS", "NOTES", {{"ID", 2, 22, 0, 0, -1, ""}, {"DOC", 58, 4000, 873, 0, -1, ""}},
-                     notes);
-  w.add_stream_table("GIS", "BINXML", {{"ID", 2, 22, 0, 0, -1, ""}, {"DOC", 58, 4000, 0, 0, -1, ""}},
+  w.add_stream_table("GIS", "NOTES",
+                     {{"ID", 2, 22, 0, 0, -1, ""}, {"DOC", 58, 4000, 873, 0, -1, ""}}, notes);
+  w.add_stream_table("GIS", "BINXML",
+                     {{"ID", 2, 22, 0, 0, -1, ""}, {"DOC", 58, 4000, 0, 0, -1, ""}},
                      std::string("\x0C\x02", 2) + number_field("7") +
                          std::string("\x03\x41\x42\x43", 4) + std::string(8, '\0'));
   engine_fixture_file file(w.bytes());
