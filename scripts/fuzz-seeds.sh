@@ -13,11 +13,14 @@ window=16384  # bytes of a table section in one seed
 per_file=8    # sections taken from one dump
 
 rm -rf "$out"
-mkdir -p "$out"/{dump_open,classic_rows,pump_rows,pump_metadata,table_list}
+mkdir -p "$out"/{dump_open,classic_rows,pump_rows,pump_metadata,table_list,profile,context_cache}
 
 printf 'EMP\nDEPT\n' >"$out/table_list/plain"
 printf '\xEF\xBB\xBFEMP\r\n\r\nSCOTT.DEPT\r\n' >"$out/table_list/bom_crlf"
 printf 'emp\nEMP\nX-ARTI\n\n\n' >"$out/table_list/cases"
+# Our own small seeds for the profile and cache readers.
+cp tests/fuzz/seeds/profile/* "$out/profile/"
+cp tests/fuzz/seeds/context_cache/* "$out/context_cache/"
 
 if [ ! -d "$dumps" ]; then
   echo "fuzz-seeds: $dumps not found; the regression files are the only seeds"
@@ -66,6 +69,6 @@ for f in "$dumps"/classic/* "$dumps"/datapump/* "$dumps"/datapump_set/* "$dumps"
       ;;
   esac
 done
-for t in dump_open classic_rows pump_rows pump_metadata table_list; do
+for t in dump_open classic_rows pump_rows pump_metadata table_list profile context_cache; do
   echo "fuzz-seeds: $t $(find "$out/$t" -type f | wc -l) files"
 done

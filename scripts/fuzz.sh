@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
 dir=build/fuzz
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(dump_open classic_rows pump_rows pump_metadata table_list)
+[ ${#targets[@]} -gt 0 ] || targets=(dump_open classic_rows pump_rows pump_metadata table_list profile context_cache)
 
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz: clang++ not found, fuzzing skipped"

@@ -30,19 +30,23 @@ int run(const talvex_fuzz_target& target, const std::string& bytes) {
 }  // namespace
 
 TEST(FuzzRegressions, EveryFileReplaysCleanly) {
-  const fs::path root = fs::path(TALVEX_SOURCE_DIR) / "tests" / "fuzz" / "regressions";
-  ASSERT_TRUE(fs::is_directory(root)) << root;
+  // The regression files, and the project's own seeds of the targets whose
+  // seeds are not cut from the real dumps.
   size_t files = 0;
-  for (const fs::directory_entry& folder : fs::directory_iterator(root)) {
-    if (!folder.is_directory()) continue;
-    const talvex_fuzz_target* target = talvex_fuzz_targets;
-    while (target->name != nullptr && folder.path().filename() != target->name) ++target;
-    ASSERT_NE(target->name, nullptr) << "no fuzz target named " << folder.path().filename();
-    for (const fs::directory_entry& file : fs::directory_iterator(folder.path())) {
-      if (!file.is_regular_file()) continue;
-      SCOPED_TRACE(file.path().string());
-      EXPECT_EQ(run(*target, read_bytes(file.path())), 0);
-      ++files;
+  for (const char* kind : {"regressions", "seeds"}) {
+    const fs::path root = fs::path(TALVEX_SOURCE_DIR) / "tests" / "fuzz" / kind;
+    ASSERT_TRUE(fs::is_directory(root)) << root;
+    for (const fs::directory_entry& folder : fs::directory_iterator(root)) {
+      if (!folder.is_directory()) continue;
+      const talvex_fuzz_target* target = talvex_fuzz_targets;
+      while (target->name != nullptr && folder.path().filename() != target->name) ++target;
+      ASSERT_NE(target->name, nullptr) << "no fuzz target named " << folder.path().filename();
+      for (const fs::directory_entry& file : fs::directory_iterator(folder.path())) {
+        if (!file.is_regular_file()) continue;
+        SCOPED_TRACE(file.path().string());
+        EXPECT_EQ(run(*target, read_bytes(file.path())), 0);
+        ++files;
+      }
     }
   }
   EXPECT_GT(files, 0u);

@@ -21,6 +21,12 @@ int talvex_fuzz_pump_rows(const uint8_t* data, size_t size);
 int talvex_fuzz_pump_metadata(const uint8_t* data, size_t size);
 // The console's table-list file reader.
 int talvex_fuzz_table_list(const uint8_t* data, size_t size);
+// The settings profile reader: what it reads is written again and reads back
+// the same, and the converter takes it or refuses it cleanly.
+int talvex_fuzz_profile(const uint8_t* data, size_t size);
+// The dump context cache file reader: what it accepts is written again and
+// reads back to the same image.
+int talvex_fuzz_context_cache(const uint8_t* data, size_t size);
 
 struct talvex_fuzz_target {
   const char* name;  // also the folder of its regression files
