@@ -9,14 +9,10 @@
 #include <vector>
 
 #include "common/test_dir.h"
+#include "console_run.h"
 #include "fixtures/classic_dump_writer.h"
 
 namespace {
-
-struct run_result {
-  int status = -1;
-  std::string out, err;
-};
 
 class console_set : public ::testing::Test {
  protected:
@@ -39,23 +35,7 @@ class console_set : public ::testing::Test {
 
   std::string part(size_t n) const { return dir / ("exp" + std::to_string(n) + ".dmp"); }
 
-  run_result run(const std::vector<std::string>& args) {
-    std::string cmd = quote(TALVEXCLI_PATH);
-    for (const std::string& a : args) cmd += " " + quote(a);
-    cmd += " </dev/null >" + quote(dir / "stdout") + " 2>" + quote(dir / "stderr");
-    const int rc = std::system(cmd.c_str());
-    run_result r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = test_read_file(dir / "stdout");
-    r.err = test_read_file(dir / "stderr");
-    return r;
-  }
-
-  static std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-  }
+  run_result run(const std::vector<std::string>& args) { return run_talvexcli(dir, args); }
 
   size_t csv_lines() {
     const std::string csv = test_read_file(dir / "out/items.csv");

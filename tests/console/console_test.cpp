@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/test_dir.h"
+#include "console_run.h"
 #include "fixtures/classic_dump_writer.h"
 #include "fixtures/sample_dump.h"
 
@@ -21,30 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct run_result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string shell_quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 class console : public ::testing::Test {
  protected:
-  run_result run(const std::vector<std::string>& args) {
-    std::string cmd = shell_quote(TALVEXCLI_PATH);
-    for (const std::string& a : args) cmd += " " + shell_quote(a);
-    cmd += " </dev/null >" + shell_quote(dir / "stdout") + " 2>" + shell_quote(dir / "stderr");
-    const int rc = std::system(cmd.c_str());
-    run_result r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = test_read_file(dir / "stdout");
-    r.err = test_read_file(dir / "stderr");
-    return r;
-  }
+  run_result run(const std::vector<std::string>& args) { return run_talvexcli(dir, args); }
 
   // A file that exists, for options that need an existing source.
   std::string any_file() {

@@ -14,6 +14,7 @@
 
 #include "TK/tk_log.h"
 #include "common/test_dir.h"
+#include "console_run.h"
 #include "converter/error_handler.h"
 #include "converter/talvex_convertor.h"
 #include "fixtures/classic_dump_writer.h"
@@ -21,17 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct run_result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string shell_quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 // Tables named in Korean, Chinese and Hebrew next to a plain one, in an
 // AL32UTF8 dump.
@@ -60,17 +50,7 @@ class console_profile : public ::testing::Test {
     ASSERT_TRUE(w.save(dump));
   }
 
-  run_result run(const std::vector<std::string>& args) {
-    std::string cmd = shell_quote(TALVEXCLI_PATH);
-    for (const std::string& a : args) cmd += " " + shell_quote(a);
-    cmd += " </dev/null >" + shell_quote(dir / "stdout") + " 2>" + shell_quote(dir / "stderr");
-    const int rc = std::system(cmd.c_str());
-    run_result r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = test_read_file(dir / "stdout");
-    r.err = test_read_file(dir / "stderr");
-    return r;
-  }
+  run_result run(const std::vector<std::string>& args) { return run_talvexcli(dir, args); }
 
   // Every file of a folder with its bytes.
   static std::map<std::string, std::string> folder(const std::string& path) {
