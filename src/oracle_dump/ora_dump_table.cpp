@@ -382,7 +382,8 @@ udb_record* ora_dump_table::get_item1() {
   const bool at_end = m_token_handler->check_for_eof(s);
   if (at_end && m_token_handler->m_data_ran_out) report_cut_rows(s.tell());
   if (!at_end && m_cur_record + 1 == m_lst_records.size()) m_lst_records.push_back(s.tell());
-  set_progress();
+  // The progress is only shown: every 256 rows and at the end is enough.
+  if (at_end || (m_rows_walked & 0xFF) == 0) set_progress();
   s.seek(saved);
   return ok ? &m_record : nullptr;
 }
