@@ -394,6 +394,9 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
   }
   ctx.stream = stream;
   ctx.decoder = decoder;
+  ctx.make_decoder = [version, version_word](const ora_charsets& cs) {
+    return create_token_handler(cs, 0, version, version_word);
+  };
   ctx.charsets = &m_charsets;
   auto db = std::make_unique<ora_dump_file>(ctx);
   set_progress_value(100);
