@@ -19,6 +19,10 @@ constexpr size_t k_default_window = size_t{1} << 20;
 // Bytes kept behind the position when the window moves on: a record's
 // decoders look back to its start.
 constexpr size_t k_default_keep_back = size_t{256} << 10;
+// After a jump (a table's first record, a search somewhere else) reading
+// starts with this much and doubles while it goes on, up to the window:
+// small tables and scattered reads then cost no megabyte each.
+constexpr size_t k_first_read = size_t{64} << 10;
 size_t g_window = k_default_window;
 size_t g_keep_back = k_default_keep_back;
 
@@ -184,10 +188,18 @@ void ora_dump_stream::pread_exact(const span& sp, int64_t from, uint8_t* dst, si
 }
 
 const uint8_t* ora_dump_stream::load_window(const span& sp, size_t n) {
-  const int64_t start = m_pos - std::min<int64_t>(static_cast<int64_t>(g_keep_back), m_pos - sp.lo);
+  // Reading on keeps the bytes behind the position; after a jump only a few
+  // are read behind it.
+  const bool goes_on = m_win_hi > m_win_lo && m_pos >= m_win_lo && m_pos <= m_win_hi;
+  const size_t back = goes_on ? g_keep_back : std::min<size_t>(g_keep_back, 4096);
+  const int64_t start = m_pos - std::min<int64_t>(static_cast<int64_t>(back), m_pos - sp.lo);
   const size_t lead = static_cast<size_t>(m_pos - start);
+  m_win_step = goes_on ? std::min(m_win_step * 2, g_window) : std::min(k_first_read, g_window);
+  int64_t hi = sp.hi;
+  if (m_read_limit > m_pos)
+    hi = std::min(hi, std::max(m_read_limit, m_pos + static_cast<int64_t>(n)));
   const size_t want =
-      std::min<size_t>(std::max(g_window, lead + n), static_cast<size_t>(sp.hi - start));
+      std::min<size_t>(lead + std::max(m_win_step, n), static_cast<size_t>(hi - start));
   // Bytes the window already holds from `start` on are moved, not read again.
   size_t kept = 0;
   if (m_win_hi > m_win_lo && start >= m_win_lo && start < m_win_hi)
@@ -195,10 +207,11 @@ const uint8_t* ora_dump_stream::load_window(const span& sp, size_t n) {
                                start);
   if (want > m_win_cap || (m_win_cap > 4 * g_window && want <= g_window)) {
     // A larger buffer for a long read, or back to the usual size after one.
-    std::unique_ptr<uint8_t[]> grown(new uint8_t[want]);
+    const size_t cap = std::max(want, g_window);
+    std::unique_ptr<uint8_t[]> grown(new uint8_t[cap]);
     if (kept > 0) std::memcpy(grown.get(), m_win.get() + (start - m_win_lo), kept);
     m_win = std::move(grown);
-    m_win_cap = want;
+    m_win_cap = cap;
   } else if (kept > 0 && start != m_win_lo) {
     std::memmove(m_win.get(), m_win.get() + (start - m_win_lo), kept);
   }
@@ -228,12 +241,15 @@ const uint8_t* ora_dump_stream::view(const span& sp, int64_t from, int64_t hi, s
   if (!(from >= m_blk_lo && enough <= m_blk_hi && m_blk_hi > m_blk_lo)) {
     // A little before `from` too: the scans look one or two bytes back.
     const int64_t start = from - std::min<int64_t>(4096, from - sp.lo);
+    const bool goes_on = m_blk_hi > m_blk_lo && from >= m_blk_lo && from <= m_blk_hi;
+    m_blk_step = goes_on ? std::min(m_blk_step * 2, g_window) : std::min(k_first_read, g_window);
     const size_t want =
-        std::min<size_t>(std::max(g_window, static_cast<size_t>(from - start) + need),
+        std::min<size_t>(std::max(m_blk_step, static_cast<size_t>(from - start) + need),
                          static_cast<size_t>(sp.hi - start));
     if (want > m_blk_cap || (m_blk_cap > 4 * g_window && want <= g_window)) {
-      m_blk.reset(new uint8_t[want]);
-      m_blk_cap = want;
+      const size_t cap = std::max(want, g_window);
+      m_blk.reset(new uint8_t[cap]);
+      m_blk_cap = cap;
     }
     m_blk_lo = m_blk_hi = 0;
     pread_exact(sp, start, m_blk.get(), want);

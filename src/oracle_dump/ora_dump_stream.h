@@ -195,6 +195,11 @@ class ora_dump_stream {
   // of several files; empty for a single file.
   tk_string describe(int64_t pos) const;
 
+  // Reading ahead (the window's loads) stops at `end` while the position
+  // lies before it: a table's reader reads no megabyte of the next table.
+  // Reads that need more still get it; 0 or less: no limit.
+  void limit_read_ahead(int64_t end) { m_read_limit = end; }
+
   // A second stream over the same files or memory, with its own position
   // and window, for reading another table on another thread.
   std::shared_ptr<ora_dump_stream> reopen() const;
@@ -267,8 +272,11 @@ class ora_dump_stream {
   std::unique_ptr<uint8_t[]> m_win;
   size_t m_win_cap = 0;
   int64_t m_win_lo = 0, m_win_hi = 0;
+  size_t m_win_step = 0;  // bytes of the last load
+  int64_t m_read_limit = 0;
   // The block buffer of the searches and of reads at a position.
   mutable std::unique_ptr<uint8_t[]> m_blk;
   mutable size_t m_blk_cap = 0;
   mutable int64_t m_blk_lo = 0, m_blk_hi = 0;
+  mutable size_t m_blk_step = 0;
 };

@@ -35,6 +35,8 @@ bool ora_dump_table::init(std::shared_ptr<ora_dump_stream> stream, const table_p
   const int64_t saved = m_stream->tell();
   const bool ok = tk_starts_with_no_case(version, "EXPORT:") ? init_classic(pos) : init_pump(pos);
   m_stream->seek(saved);
+  // The rows lie before the section's end: reading ahead stops there.
+  m_stream->limit_read_ahead(m_end_pos);
   return ok;
 }
 
