@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "TK/tk_exc.h"
 
 namespace {
@@ -444,35 +448,113 @@ int64_t ora_dump_stream::find_byte(uint8_t byte, int64_t from, int64_t to) const
   return -1;
 }
 
+namespace {
+
+// The byte values a table of 256 flags holds, when there are at most 8 (the
+// vector scan compares with each); -1 when there are more, 0 for none.
+int members(const bool* flags, uint8_t (&out)[8]) {
+  if (flags == nullptr) return 0;
+  int n = 0;
+  for (int b = 0; b < 256; ++b) {
+    if (!flags[b]) continue;
+    if (n == 8) return -1;
+    out[n++] = static_cast<uint8_t>(b);
+  }
+  return n;
+}
+
+// The first q in [lo, hi) with *q == byte whose next byte is flagged in
+// `after` or whose previous byte is flagged in `before`; lo[-1] and hi[0]
+// must be readable. Sixteen bytes at a time where the flag sets are small:
+// a line feed every hundred bytes costs no call each.
+const uint8_t* scan_inside(const uint8_t* lo, const uint8_t* hi, uint8_t byte, const bool* before,
+                           const bool* after, const uint8_t (&before_set)[8], int n_before,
+                           const uint8_t (&after_set)[8], int n_after) {
+  const uint8_t* q = lo;
+#ifdef __SSE2__
+  if (n_before >= 0 && n_after >= 0) {
+    const __m128i want = _mm_set1_epi8(static_cast<char>(byte));
+    for (; hi - q >= 16; q += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, want));
+      if (mask == 0) continue;
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
+      const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 1));
+      __m128i ok = _mm_setzero_si128();
+      for (int i = 0; i < n_after; ++i)
+        ok = _mm_or_si128(ok, _mm_cmpeq_epi8(next, _mm_set1_epi8(static_cast<char>(after_set[i]))));
+      for (int i = 0; i < n_before; ++i)
+        ok =
+            _mm_or_si128(ok, _mm_cmpeq_epi8(prev, _mm_set1_epi8(static_cast<char>(before_set[i]))));
+      mask &= _mm_movemask_epi8(ok);
+      if (mask != 0) return q + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+  }
+#else
+  (void)before_set;
+  (void)n_before;
+  (void)after_set;
+  (void)n_after;
+#endif
+  for (; q < hi; ++q)
+    if (*q == byte && ((after != nullptr && after[q[1]]) || (before != nullptr && before[q[-1]])))
+      return q;
+  return nullptr;
+}
+
+}  // namespace
+
+const uint8_t* ora_dump_stream::ahead(const span& sp, int64_t x, int64_t hi, size_t& got) {
+  if (sp.data != nullptr) {
+    got = static_cast<size_t>(hi - x);
+    return sp.data + (x - sp.lo);
+  }
+  if (!(x >= m_win_lo && x < m_win_hi)) {
+    const int64_t pos = m_pos;
+    m_pos = x;
+    load_window(sp, 1);
+    m_pos = pos;
+  }
+  got = static_cast<size_t>(std::min(hi, m_win_hi) - x);
+  return m_win.get() + (x - m_win_lo);
+}
+
 int64_t ora_dump_stream::find_byte_near(uint8_t byte, const bool* before, const bool* after,
-                                        int64_t from) const {
+                                        int64_t from) {
   if (from < 0) from = 0;
   if (from >= m_size) return -1;
+  uint8_t before_set[8], after_set[8];
+  const int n_before = members(before, before_set);
+  const int n_after = members(after, after_set);
   for (size_t k = static_cast<size_t>(span_at(from)); k < m_spans.size(); ++k) {
     const span& sp = m_spans[k];
     const int64_t b = sp.hi;
     for (int64_t x = std::max(from, sp.lo); x < b;) {
       size_t got = 0;
-      const uint8_t* p = view(sp, x, b, 1, got);
+      const uint8_t* p = ahead(sp, x, b, got);
       const uint8_t* const e = p + got;
-      const uint8_t* q = p;
       int64_t next_x = x + static_cast<int64_t>(got);
-      while ((q = static_cast<const uint8_t*>(std::memchr(q, byte, static_cast<size_t>(e - q)))) !=
-             nullptr) {
-        const int64_t at = x + (q - p);
+      for (const uint8_t* q = p; q < e; ++q) {
+        // Inside the block both neighbours are at hand.
+        if (q > p && q + 1 < e) {
+          const uint8_t* hit =
+              scan_inside(q, e - 1, byte, before, after, before_set, n_before, after_set, n_after);
+          if (hit != nullptr) return x + (hit - p);
+          q = e - 1;
+        }
+        if (*q != byte) continue;
         // A neighbour outside this block is read on its own, which may
         // replace the block: the search then goes on from a new view.
-        const bool edge = q + 1 == e || q == p;
+        const int64_t at = x + (q - p);
         const int next = q + 1 < e ? q[1] : byte_at(at + 1);
         const int prev = q > p ? q[-1] : byte_at(at - 1);
         if ((after != nullptr && next >= 0 && after[next]) ||
             (before != nullptr && prev >= 0 && before[prev]))
           return at;
-        if (edge) {
+        if (q + 1 == e || q == p) {
           next_x = at + 1;
           break;
         }
-        ++q;
       }
       x = next_x;
     }

@@ -167,8 +167,9 @@ class ora_dump_stream {
   // The first `byte` at or after `from` whose next byte is flagged in
   // `after` or whose previous byte is flagged in `before` (tables of 256
   // flags, either may be null), or -1. A scan for statement starts passes
-  // over the many bytes that cannot begin one without a call per byte.
-  int64_t find_byte_near(uint8_t byte, const bool* before, const bool* after, int64_t from) const;
+  // over the many bytes that cannot begin one without a call per byte. It
+  // reads through the window, where the scan then reads the statement.
+  int64_t find_byte_near(uint8_t byte, const bool* before, const bool* after, int64_t from);
   // The byte at pos, or -1 outside the stream.
   int byte_at(int64_t pos) const;
   // Copies up to n bytes at pos into dst, stopping at the end or at a gap;
@@ -254,6 +255,9 @@ class ora_dump_stream {
   const uint8_t* view(const span& sp, int64_t from, int64_t hi, size_t need, size_t& got) const;
   // Copies n bytes of the span at `from` (all inside the span).
   void read_span(const span& sp, int64_t from, uint8_t* dst, size_t n) const;
+  // A pointer to the bytes of the span from x on (up to hi) in the window,
+  // which is moved there when it does not hold x; `got` tells how many.
+  const uint8_t* ahead(const span& sp, int64_t x, int64_t hi, size_t& got);
   std::string_view stitch_word(const uint8_t* p, const uint8_t* q);
 
   std::vector<file_map> m_files;

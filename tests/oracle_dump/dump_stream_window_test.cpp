@@ -132,3 +132,52 @@ TEST(DumpStreamWindow, AFileCutWhileReadIsAnError) {
   EXPECT_THROW(s->peek(4), tk_exception);
   EXPECT_THROW(s->find_byte('y', 0), tk_exception);
 }
+
+// The statement search of the scans: the first byte whose neighbour is one
+// of a few values, found alike in memory and through windows of any size,
+// also where the neighbour lies in the next window or piece.
+TEST(DumpStreamWindow, ByteNearAFlaggedNeighbourIsFoundEverywhere) {
+  std::string text;
+  uint32_t seed = 12345;
+  for (int i = 0; i < 3000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    const char pool[] = "\n\n\n<<?\0CBTAIxyz ";
+    text.push_back(pool[(seed >> 16) % (sizeof pool - 1)]);
+  }
+  bool letters[256] = {}, zero[256] = {}, question[256] = {};
+  for (const char c : std::string("CBTAI")) letters[static_cast<uint8_t>(c)] = true;
+  zero[0] = true;
+  question[static_cast<uint8_t>('?')] = true;
+  bool many[256] = {};  // more values than the vector scan compares with
+  for (int c = 'a'; c <= 'z'; ++c) many[c] = true;
+  auto naive = [&](uint8_t byte, const bool* before, const bool* after, size_t from) -> int64_t {
+    for (size_t i = from; i < text.size(); ++i) {
+      if (static_cast<uint8_t>(text[i]) != byte) continue;
+      if (after != nullptr && i + 1 < text.size() && after[static_cast<uint8_t>(text[i + 1])])
+        return static_cast<int64_t>(i);
+      if (before != nullptr && i > 0 && before[static_cast<uint8_t>(text[i - 1])])
+        return static_cast<int64_t>(i);
+    }
+    return -1;
+  };
+  test_dir dir;
+  write_file(dir / "a.dmp", text);
+  const size_t cut = text.size() / 3;
+  ora_dump_stream pieces(
+      {std::string_view(text).substr(0, cut), std::string_view(text).substr(cut)});
+  for (const size_t window : {size_t{3}, size_t{17}, size_t{100}, size_t{0}}) {
+    small_window w(window, window / 2);
+    auto file = ora_dump_stream::open_file(dir / "a.dmp");
+    ora_dump_stream mem(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    for (ora_dump_stream* s : {file.get(), &mem, &pieces}) {
+      for (size_t from = 0; from < text.size(); from += 7) {
+        SCOPED_TRACE("window " + std::to_string(window) + " from " + std::to_string(from));
+        const auto at = static_cast<int64_t>(from);
+        ASSERT_EQ(s->find_byte_near('\n', nullptr, letters, at),
+                  naive('\n', nullptr, letters, from));
+        ASSERT_EQ(s->find_byte_near('<', zero, question, at), naive('<', zero, question, from));
+        ASSERT_EQ(s->find_byte_near(' ', many, nullptr, at), naive(' ', many, nullptr, from));
+      }
+    }
+  }
+}
