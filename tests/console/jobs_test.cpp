@@ -99,10 +99,12 @@ TEST(console_jobs, tables_in_parallel_give_the_output_of_one_at_a_time) {
     EXPECT_EQ(many.err, one.err);
     EXPECT_EQ(many.files, one.files);
   }
-  // Definitions only, and a list of tables with one missing.
+  // Definitions only, a list of tables with one missing, a trace log.
   for (const std::vector<std::string>& more :
        {std::vector<std::string>{"--tab_def", "--inc_fnames"},
-        std::vector<std::string>{"--tables=T09,NONE,EMP,Emp"}}) {
+        std::vector<std::string>{"--tables=T09,NONE,EMP,Emp"},
+        // The trace log is written from every thread.
+        std::vector<std::string>{"--logfile=" + (dir / "trace.log")}}) {
     const run_output a = convert(dir, dump, "1", more);
     const run_output b = convert(dir, dump, "4", more);
     EXPECT_EQ(b.status, a.status);
