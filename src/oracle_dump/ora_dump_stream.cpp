@@ -474,20 +474,36 @@ const uint8_t* scan_inside(const uint8_t* lo, const uint8_t* hi, uint8_t byte, c
 #ifdef __SSE2__
   if (n_before >= 0 && n_after >= 0) {
     const __m128i want = _mm_set1_epi8(static_cast<char>(byte));
-    for (; hi - q >= 16; q += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-      int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, want));
-      if (mask == 0) continue;
-      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
-      const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 1));
+    // Of the 16 bytes at r flagged in mask (equal to `byte`), those whose
+    // neighbour is flagged too.
+    auto hits = [&](const uint8_t* r, int mask) {
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 1));
+      const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r - 1));
       __m128i ok = _mm_setzero_si128();
       for (int i = 0; i < n_after; ++i)
         ok = _mm_or_si128(ok, _mm_cmpeq_epi8(next, _mm_set1_epi8(static_cast<char>(after_set[i]))));
       for (int i = 0; i < n_before; ++i)
         ok =
             _mm_or_si128(ok, _mm_cmpeq_epi8(prev, _mm_set1_epi8(static_cast<char>(before_set[i]))));
-      mask &= _mm_movemask_epi8(ok);
-      if (mask != 0) return q + __builtin_ctz(static_cast<unsigned>(mask));
+      return mask & _mm_movemask_epi8(ok);
+    };
+    // Thirty-two bytes at a time: most hold no `byte` at all.
+    for (; hi - q >= 32; q += 32) {
+      const __m128i a = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), want);
+      const __m128i b =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16)), want);
+      if (_mm_movemask_epi8(_mm_or_si128(a, b)) == 0) continue;
+      if (const int m = _mm_movemask_epi8(a); m != 0)
+        if (const int h = hits(q, m); h != 0) return q + __builtin_ctz(static_cast<unsigned>(h));
+      if (const int m = _mm_movemask_epi8(b); m != 0)
+        if (const int h = hits(q + 16, m); h != 0)
+          return q + 16 + __builtin_ctz(static_cast<unsigned>(h));
+    }
+    for (; hi - q >= 16; q += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, want));
+      if (mask == 0) continue;
+      if (const int h = hits(q, mask); h != 0) return q + __builtin_ctz(static_cast<unsigned>(h));
     }
   }
 #else
