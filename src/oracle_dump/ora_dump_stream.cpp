@@ -2,6 +2,7 @@
 #include "oracle_dump/ora_dump_stream.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,7 +142,40 @@ std::shared_ptr<ora_dump_stream> ora_dump_stream::reopen() const {
   return s;
 }
 
+const uint8_t* ora_dump_stream::map_range(const span& sp, size_t n) {
+  release_map();
+  const file_map& f = m_files[sp.file];
+  const int64_t at = sp.offset + (m_pos - sp.lo);
+  const int64_t page = ::sysconf(_SC_PAGESIZE);
+  const int64_t aligned = at - at % page;
+  const size_t length = n + static_cast<size_t>(at - aligned);
+  void* m = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, f.fd, static_cast<off_t>(aligned));
+  if (m == MAP_FAILED) return nullptr;  // read into the window instead
+  ::madvise(m, length, MADV_SEQUENTIAL);
+  m_map = m;
+  m_map_length = length;
+  m_lo = m_pos;
+  m_hi = m_pos + static_cast<int64_t>(n);
+  m_ptr = static_cast<const uint8_t*>(m) + (at - aligned);
+  return m_ptr;
+}
+
+void ora_dump_stream::release_map() {
+  if (m_map == nullptr) return;
+  // The view may still show the mapping: it shows the window from now on.
+  if (m_ptr != nullptr && m_ptr >= static_cast<const uint8_t*>(m_map) &&
+      m_ptr < static_cast<const uint8_t*>(m_map) + m_map_length) {
+    m_lo = m_win_lo;
+    m_hi = m_win_hi;
+    m_ptr = m_win.get();
+  }
+  ::munmap(m_map, m_map_length);
+  m_map = nullptr;
+  m_map_length = 0;
+}
+
 ora_dump_stream::~ora_dump_stream() {
+  release_map();
   for (const file_map& f : m_files)
     if (f.fd >= 0) ::close(f.fd);
 }
@@ -192,6 +226,7 @@ void ora_dump_stream::pread_exact(const span& sp, int64_t from, uint8_t* dst, si
 }
 
 const uint8_t* ora_dump_stream::load_window(const span& sp, size_t n) {
+  release_map();
   // Reading on keeps the bytes behind the position; after a jump only a few
   // are read behind it.
   const bool goes_on = m_win_hi > m_win_lo && m_pos >= m_win_lo && m_pos <= m_win_hi;
@@ -310,7 +345,14 @@ const uint8_t* ora_dump_stream::peek_slow(size_t n) {
   if (i < 0) return nullptr;
   const span& sp = m_spans[static_cast<size_t>(i)];
   if (static_cast<uint64_t>(sp.hi - m_pos) >= n) {
-    if (sp.data == nullptr) return load_window(sp, n);
+    if (sp.data == nullptr) {
+      // A value of many megabytes is handed out from a mapping of its bytes
+      // rather than copied into a window as large: a damaged length cannot
+      // make the heap grow by the size of the dump.
+      if (n > 32 * g_window)
+        if (const uint8_t* p = map_range(sp, n)) return p;
+      return load_window(sp, n);
+    }
     m_lo = sp.lo;
     m_hi = sp.hi;
     m_ptr = sp.data;

@@ -255,6 +255,10 @@ class ora_dump_stream {
   const uint8_t* view(const span& sp, int64_t from, int64_t hi, size_t need, size_t& got) const;
   // Copies n bytes of the span at `from` (all inside the span).
   void read_span(const span& sp, int64_t from, uint8_t* dst, size_t n) const;
+  // Maps the n bytes at the position (a file-backed span that holds them)
+  // and makes them the view; nullptr when the mapping fails.
+  const uint8_t* map_range(const span& sp, size_t n);
+  void release_map();
   // A pointer to the bytes of the span from x on (up to hi) in the window,
   // which is moved there when it does not hold x; `got` tells how many.
   const uint8_t* ahead(const span& sp, int64_t x, int64_t hi, size_t& got);
@@ -278,6 +282,8 @@ class ora_dump_stream {
   int64_t m_win_lo = 0, m_win_hi = 0;
   size_t m_win_step = 0;  // bytes of the last load
   int64_t m_read_limit = 0;
+  void* m_map = nullptr;  // the mapping of a long read, until the next load
+  size_t m_map_length = 0;
   // The block buffer of the searches and of reads at a position.
   mutable std::unique_ptr<uint8_t[]> m_blk;
   mutable size_t m_blk_cap = 0;
