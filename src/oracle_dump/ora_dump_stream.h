@@ -8,12 +8,13 @@
 // content, in the order the reader works out from the files' headers. The
 // decoders see offsets of that logical space only.
 //
-// Files are read with pread into a window of the stream (about a megabyte,
-// larger only while a single read needs more), so memory stays flat whatever
-// the size of the dump, and the page cache is copied once instead of being
-// mapped page by page. The window keeps some bytes behind the position, so
-// that seeking back within the current record reads nothing again. Searches
-// run over blocks of their own without moving the window.
+// Files are read with pread into a window of the stream (about a megabyte;
+// a single read of many megabytes is served from a mapping of its bytes), so
+// memory stays flat whatever the size of the dump, and the page cache is
+// copied once instead of being mapped page by page. The window keeps some
+// bytes behind the position, so that seeking back within the current record
+// reads nothing again. The const searches and reads at a position use blocks
+// of their own and leave the window alone.
 //
 // peek and take hand out a pointer into the window (or into the caller's
 // memory for in-memory streams); bytes that cross from one stretch into the
@@ -245,7 +246,7 @@ class ora_dump_stream {
   // Reads n bytes at file offset `offset` of the span's file; raises
   // tk_exception_ex when the file cannot be read or has become shorter.
   void pread_exact(const span& sp, int64_t from, uint8_t* dst, size_t n) const;
-  // Makes the window hold [m_pos, m_pos + n) of span i (a file-backed span
+  // Makes the window hold [m_pos, m_pos + n) of the span (a file-backed span
   // that holds all of it) and returns the pointer to m_pos.
   const uint8_t* load_window(const span& sp, size_t n);
   // A pointer to at least min(need, hi - from) bytes of the span at `from`
@@ -262,7 +263,6 @@ class ora_dump_stream {
   // A pointer to the bytes of the span from x on (up to hi) in the window,
   // which is moved there when it does not hold x; `got` tells how many.
   const uint8_t* ahead(const span& sp, int64_t x, int64_t hi, size_t& got);
-  std::string_view stitch_word(const uint8_t* p, const uint8_t* q);
 
   std::vector<file_map> m_files;
   std::vector<span> m_spans;
