@@ -90,6 +90,7 @@ bool tk_logger::accepts(int level) {
 }
 
 void tk_logger::write(int level, const char* text, size_t len) {
+  std::lock_guard<std::mutex> lock(m_lock);
   if (!accepts(level)) return;
   FILE* f = fopen(m_file_name.c_str(), "ab");
   if (f == nullptr) {
@@ -105,6 +106,7 @@ void tk_logger::write(int level, const char* text, size_t len) {
 }
 
 void tk_logger::write_v(int level, const char* format, va_list args) {
+  std::lock_guard<std::mutex> lock(m_lock);
   if (!accepts(level)) return;
   FILE* f = fopen(m_file_name.c_str(), "ab");
   if (f == nullptr) {

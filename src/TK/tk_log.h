@@ -7,8 +7,10 @@
 // tests, so a disabled log costs two comparisons.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,15 +46,18 @@ class tk_logger : public tk_singleton<tk_logger> {
   void set_failure_reporter(failure_reporter reporter) { m_reporter = reporter; }
   bool failed() const noexcept { return m_failed; }
 
-  int m_min_level = 3;  // public, as the driver resets it after each table
+  // Public, as the driver resets it after each table. Threads that convert
+  // tables at once write messages too: one message at a time goes out.
+  std::atomic<int> m_min_level{3};
 
  private:
   void truncate();
   void report_failure(int err);
 
+  std::mutex m_lock;  // around every write
   std::string m_file_name;
   bool m_line_end = true;
-  bool m_enabled = false;
+  std::atomic<bool> m_enabled{false};
   bool m_truncated = false;
   bool m_time_stamps = false;
   bool m_failed = false;

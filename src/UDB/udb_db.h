@@ -78,9 +78,18 @@ class udb_database {
   // a table, such as a refused metadata block or a column of unknown type:
   // the reading went on, but the conversion driver reports each one through
   // its error handler so the run is not taken for a complete one.
-  void add_error(const tk_exception& e) { m_errors.push_back(e); }
+  // A thread that reads a table on its own (tables converted in parallel)
+  // collects the errors of that reading in a list of its own instead.
+  void add_error(const tk_exception& e) {
+    if (t_error_sink != nullptr)
+      t_error_sink->push_back(e);
+    else
+      m_errors.push_back(e);
+  }
   // The errors recorded since the last call, oldest first.
   std::vector<tk_exception> take_errors() { return std::exchange(m_errors, {}); }
+  // Where add_error puts the errors of the calling thread (nullptr: here).
+  static void set_thread_error_sink(std::vector<tk_exception>* sink) { t_error_sink = sink; }
 
   tk_wstring name;
   bool case_sensitive = false;
@@ -90,4 +99,5 @@ class udb_database {
  protected:
   std::vector<tk_wstring> m_tables;
   std::vector<tk_exception> m_errors;
+  static inline thread_local std::vector<tk_exception>* t_error_sink = nullptr;
 };

@@ -3,12 +3,14 @@
 // files. Exit status 0 when every table was converted completely, 1 for a
 // partial run (records or tables skipped with errors, a listed table not
 // found), 255 for usage errors and fatal errors.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TK/tk_exc.h"
@@ -45,6 +47,7 @@ enum : int {
   OPT_TABLES = 15,
   OPT_EWKT = 16,
   OPT_PARTIAL = 17,
+  OPT_JOBS = 18,
 };
 
 // Options with a value match by prefix ("--dest=..."), flags only whole;
@@ -69,6 +72,7 @@ const cmd_option talvex_options[] = {
     {OPT_TABLES, "--tables="},
     {OPT_EWKT, "--ewkt"},
     {OPT_PARTIAL, "--partial"},
+    {OPT_JOBS, "--jobs="},
     {-1, ""},
 };
 
@@ -94,6 +98,8 @@ std::string usage_text() {
       "   --ewkt         write spatial values with their SRID (SRID=n;WKT)",
       "   --help         display this help message and exit",
       "   --inc_fnames   include Oracle field names into CSV files",
+      "   --jobs=...     number of tables converted at once (default: the number of",
+      "                  processors); the output is the same for any number",
       "   --list         print the tables, columns, keys, indexes and sequences of",
       "                  the dump without converting it (--list=json: as JSON)",
       "   --logfile=...  path to the file where execution trace will be written",
@@ -199,6 +205,14 @@ void report_log_failure(const std::string& message) {
 bool parse_option_index(const char* value, long long& out) {
   out = std::strtoll(value, nullptr, 10);
   return tk_format("%lld", out) == value && out >= 0 && out <= 2;
+}
+
+// --jobs=: a whole number from 1 to 256.
+bool parse_jobs(const char* value, uint32_t& out) {
+  const long long n = std::strtoll(value, nullptr, 10);
+  if (tk_format("%lld", n) != value || n < 1 || n > 256) return false;
+  out = static_cast<uint32_t>(n);
+  return true;
 }
 
 void process_tab_file(const std::string& path) {
@@ -311,6 +325,8 @@ void parse_cmd_line(int argc, char** argv) {
   for (const std::string& input : inputs) tk_logger::instance().protect(input);
   ansi_cmd_line cmd(argc, argv, talvex_options);
   bool src_seen = false;
+  // Tables in parallel, one per processor, unless --jobs= says otherwise.
+  converter.parallel_jobs = std::max(1u, std::thread::hardware_concurrency());
   for (; cmd.has_more(); cmd.next()) {
     const char* value = cmd.value();
     long long index = 0;
@@ -375,6 +391,10 @@ void parse_cmd_line(int argc, char** argv) {
         break;
       case OPT_EWKT:
         converter.ewkt = true;
+        break;
+      case OPT_JOBS:
+        if (!parse_jobs(value, converter.parallel_jobs))
+          report_and_exit("Invalid number of jobs (--jobs= takes a number from 1 to 256)");
         break;
       default:
         break;  // collected by the tokenizer

@@ -5,12 +5,42 @@
 
 #include "TK/tk_log.h"
 
+namespace {
+thread_local console_capture* t_capture = nullptr;
+}  // namespace
+
+void console_capture::add(bool error_stream, const tk_string& text) {
+  if (!m_parts.empty() && m_parts.back().first == error_stream)
+    m_parts.back().second += text;
+  else
+    m_parts.emplace_back(error_stream, text);
+}
+
+void console_capture::replay() const {
+  for (const auto& [error_stream, text] : m_parts) {
+    if (error_stream)
+      console_err(text);
+    else
+      console_out(text);
+  }
+}
+
+void console_capture_install(console_capture* capture) { t_capture = capture; }
+
 void console_out(const tk_string& text) {
+  if (t_capture != nullptr) {
+    t_capture->add(false, text);
+    return;
+  }
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
 
 void console_err(const tk_string& text) {
+  if (t_capture != nullptr) {
+    t_capture->add(true, text);
+    return;
+  }
   // Keep the order of the two streams on a shared terminal or pipe.
   std::fflush(stdout);
   std::fwrite(text.data(), 1, text.size(), stderr);

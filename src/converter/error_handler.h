@@ -3,8 +3,11 @@
 // (0), ends (1) or ends as an internal error (2).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "TK/tk_exc.h"
 #include "TK/tk_singl.h"
@@ -49,6 +52,8 @@ class error_handler : public tk_singleton<error_handler> {
  public:
   error_handler();
 
+  // The context is the calling thread's: tables converted on several
+  // threads report their errors each with its own.
   void set_context(const tk_wstring& table);
   // "%s, record #%llu": the table name and the 1-based record number.
   void set_context(const tk_wstring& table, uint64_t record);
@@ -67,18 +72,18 @@ class error_handler : public tk_singleton<error_handler> {
   // Level-0 errors reported since the last reset_counts(): with a record
   // context (a record skipped), or with a table context or none (a table
   // skipped or cut short).
-  uint64_t records_skipped = 0;
-  uint64_t tables_skipped = 0;
+  std::atomic<uint64_t> records_skipped{0};
+  std::atomic<uint64_t> tables_skipped{0};
   // A value that could not be written: its field was left empty and its row
   // kept. Reported like a level-0 error and counted apart.
   void handle_value(const tk_exception& e);
-  uint64_t values_failed = 0;
+  std::atomic<uint64_t> values_failed{0};
   bool had_errors() const {
     return records_skipped != 0 || tables_skipped != 0 || values_failed != 0;
   }
   void reset_counts() { records_skipped = tables_skipped = values_failed = 0; }
 
-  tk_string m_conversion_context;
+  static inline thread_local tk_string m_conversion_context;
   bool silent = false;
   // The wizard's dialogs and log panel; null in the console program.
   talvex_front_end* front_end = nullptr;
@@ -90,7 +95,7 @@ class error_handler : public tk_singleton<error_handler> {
   // Shows a level-0 error in the wizard; raises tk_final_exception when the
   // user aborts a run inside its loops.
   void ask_front_end(const tk_string& message, int outside_loop);
-  bool m_record_context = false;
+  static inline thread_local bool m_record_context = false;
 };
 
 // Console output of the programs: text goes out unchanged (UTF-8). Standard
@@ -100,3 +105,20 @@ void console_out(const tk_string& text);
 void console_err(const tk_string& text);
 // A progress text for the wizard's log panel; nothing in the console program.
 void front_end_log(const tk_string& text);
+
+// Console text of a table converted on a worker thread, kept until the
+// tables before it are done, so that the lines come out in table order.
+// While a thread has one installed, console_out and console_err of that
+// thread append to it.
+class console_capture {
+ public:
+  void add(bool error_stream, const tk_string& text);
+  // Writes what was captured, in order, to the console.
+  void replay() const;
+  bool empty() const { return m_parts.empty(); }
+
+ private:
+  std::vector<std::pair<bool, tk_string>> m_parts;
+};
+// Installs the capture for the calling thread (nullptr: the console again).
+void console_capture_install(console_capture* capture);

@@ -2,9 +2,15 @@
 // the dump into its CSV file, with per-table and per-record error handling.
 #include "converter/talvex_convertor.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <functional>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "TK/tk_exc.h"
 #include "TK/tk_log.h"
@@ -12,6 +18,7 @@
 #include "common/csv_vali.h"
 #include "converter/error_handler.h"
 #include "converter/init_conversion.h"
+#include "oracle_dump/ora_dump_file.h"
 
 namespace {
 
@@ -23,6 +30,24 @@ const tk_wstring& talvex_delimiter(uint32_t index) {
 }
 
 }  // namespace
+
+// A table of the run and what its conversion left for the step after.
+struct talvex_convertor::table_job {
+  tk_wstring name;
+  std::unique_ptr<udb_recordset> table;
+  std::unique_ptr<csv_file> csv;
+  tk_wstring output_name;
+  bool finish = false;         // a file to finish
+  bool rows = false;           // records to convert first
+  uint64_t records = 0;        // records converted
+  std::exception_ptr failure;  // what ended the table, raised again when it is finished
+  // Tables converted in parallel keep their console text and the errors of
+  // reading their rows until the tables before them are finished.
+  bool parallel = false;
+  console_capture console;
+  std::vector<tk_exception> read_errors;
+  bool done = false;  // the rows are converted (guarded by the pool's lock)
+};
 
 tk_wstring talvex_resolve_table_name(const std::vector<tk_wstring>& keys, const tk_wstring& name) {
   for (const tk_wstring& key : keys)
@@ -215,10 +240,23 @@ void talvex_convertor::convert() {
                           static_cast<int>(table_count)));
 
   csv_validator validator(dest_folder);
-  for (const tk_wstring& name : jobs) {
-    check_cancel();
-    convert_table(name, engine, validator);
-    ++table_index;
+  // Tables are converted at once only when each reads the dump on its own,
+  // and never with the wizard, whose dialogs answer errors as they come.
+  const auto* dump = dynamic_cast<const ora_dump_file*>(source_db.get());
+  const size_t threads = std::min<size_t>(parallel_jobs, jobs.size());
+  if (threads > 1 && dump != nullptr && dump->tables_independent() &&
+      error_handler::instance().front_end == nullptr) {
+    convert_in_parallel(jobs, engine, validator, threads);
+  } else {
+    for (const tk_wstring& name : jobs) {
+      check_cancel();
+      table_job job;
+      job.name = name;
+      open_table(job, engine, validator);
+      convert_rows(job);
+      finish_job(job, engine);
+      ++table_index;
+    }
   }
   error_handler::instance().clear_context();
   table_index = 0;
@@ -282,73 +320,191 @@ void talvex_convertor::report_missing_parts() {
         1);
 }
 
-void talvex_convertor::convert_table(const tk_wstring& name, csv_engine& engine,
-                                     csv_validator& validator) {
+void talvex_convertor::open_table(table_job& job, csv_engine& engine, csv_validator& validator) {
+  const tk_wstring& name = job.name;
   current_table = name;
   table_records = 0;
   current_record = 0;
-  const tk_string name8 = tk_u8(name);
-  std::unique_ptr<csv_file> csv;
   try {
-    std::unique_ptr<udb_recordset> table = source_db->get_table(name, 1);
+    job.table = source_db->get_table(name, 1);
     report_source_errors(name);
-    if (!table || table->get_schema().empty()) return;
+    if (!job.table || job.table->get_schema().empty()) return;
 
     const bool acceptable = validator.is_acceptable(name);
-    const tk_wstring output_name = acceptable ? name : validator.get_safe_name(name);
-    if (engine.is_table_exist(output_name) && existing_folder_mode == 2) {
+    job.output_name = acceptable ? name : validator.get_safe_name(name);
+    if (engine.is_table_exist(job.output_name) && existing_folder_mode == 2) {
       ++m_totals.files_kept;
       return;
     }
-    const tk_wstring path = engine.get_full_file_name(output_name);
+    const tk_wstring path = engine.get_full_file_name(job.output_name);
     const tk_wstring& delimiter = talvex_delimiter(delimiter_index);
-    csv = include_field_names ? std::make_unique<csv_file>(path, delimiter, table->get_schema())
-                              : std::make_unique<csv_file>(path, delimiter);
-    csv->blob_side_files = blob_side_files;
+    job.csv = include_field_names
+                  ? std::make_unique<csv_file>(path, delimiter, job.table->get_schema())
+                  : std::make_unique<csv_file>(path, delimiter);
+    job.csv->blob_side_files = blob_side_files;
 
     // A later table whose name equals this output name (ignoring case) must
     // not reuse the file, and a generated name is never given out twice.
     if (!acceptable) {
       if (log_enabled(2))
-        log_message(2, "Store generated table name '%s'", tk_u8(output_name).c_str());
-      validator.add_existing_name(output_name);
+        log_message(2, "Store generated table name '%s'", tk_u8(job.output_name).c_str());
+      validator.add_existing_name(job.output_name);
     }
-    validator.restricted_names.push_back(output_name);
+    validator.restricted_names.push_back(job.output_name);
 
-    table_records = table->m_record_counter;
-    if (!silent) console_out("Converting table " + name8);
+    table_records = job.table->m_record_counter;
+    if (!silent) console_out("Converting table " + tk_u8(name));
     m_line_open = !silent;
-    if (definitions_only) {
-      // No record is read; the next table's text continues on this line.
-      finish_table(*csv, engine, output_name);
+    job.finish = true;
+    // --tab_def: no record is read; the next table's text continues on
+    // this line.
+    job.rows = !definitions_only;
+  } catch (...) {
+    job.failure = std::current_exception();
+  }
+}
+
+void talvex_convertor::convert_rows(table_job& job) {
+  if (!job.rows || job.failure) return;
+  try {
+    convert_records(*job.table, *job.csv, job.name, job.records);
+  } catch (...) {
+    job.failure = std::current_exception();
+  }
+}
+
+void talvex_convertor::finish_job(table_job& job, csv_engine& engine) {
+  job.console.replay();
+  const tk_wstring& name = job.name;
+  try {
+    if (job.failure) std::rethrow_exception(job.failure);
+    if (!job.finish) return;
+    if (!job.rows) {
+      finish_table(*job.csv, engine, job.output_name);
       return;
     }
-    convert_records(*table, *csv, name);
+    current_record = job.records;
     if (tk_logger* logger = tk_logger::get()) logger->m_min_level = 3;
     // The file gets its name before the table is reported done: a write
     // error belongs to this table.
-    finish_table(*csv, engine, output_name);
+    finish_table(*job.csv, engine, job.output_name);
     if (!silent)
-      console_out(tk_format(" (%llu records)\n", static_cast<unsigned long long>(current_record)));
+      console_out(tk_format(" (%llu records)\n", static_cast<unsigned long long>(job.records)));
     m_line_open = false;
-    const tk_string done = tk_format("Table '%s' (%llu records) is converted\r\n", name8.c_str(),
-                                     static_cast<unsigned long long>(current_record));
+    const tk_string done =
+        tk_format("Table '%s' (%llu records) is converted\r\n", tk_u8(name).c_str(),
+                  static_cast<unsigned long long>(job.records));
     log_message(3, "%s", done.c_str());
     front_end_log(done);
     // What the reader found out while reading the rows (the file ending
     // inside them, say) is reported once the table's line is complete.
+    for (const tk_exception& e : job.read_errors) source_db->add_error(e);
+    job.read_errors.clear();
     report_source_errors(name);
   } catch (const tk_exception& e) {
-    keep_partial_table(csv.get());
+    keep_partial_table(job.csv.get());
+    // Errors of reading the rows wait for the next table's report, as they
+    // do when the tables are converted one after the other.
+    for (const tk_exception& r : job.read_errors) source_db->add_error(r);
     error_handler& handler = error_handler::instance();
     handler.set_context(name);
     handler.handle(e, 0);
   } catch (const error_exit&) {
     // A fatal error in a record: the rows before it stay, under the final
     // name, as the error report says.
-    keep_partial_table(csv.get());
+    keep_partial_table(job.csv.get());
     throw;
   }
+}
+
+// Tables are opened and finished in table order on this thread, while up
+// to `threads` worker threads convert the records of the tables opened;
+// each table's console text waits until the tables before it are finished.
+// A fatal error (or a cancel) stops the workers; the tables after the one
+// that failed are dropped, and their temporary files with them.
+void talvex_convertor::convert_in_parallel(const std::vector<tk_wstring>& names, csv_engine& engine,
+                                           csv_validator& validator, size_t threads) {
+  log_message(3, "Converting %zu tables on %zu threads\r\n", names.size(), threads);
+  // Declared before the pool: the workers are joined before the jobs go.
+  std::deque<std::unique_ptr<table_job>> window;
+  std::mutex lock;
+  std::condition_variable work_ready, job_done;
+  std::deque<table_job*> queue;
+  bool closing = false;
+  m_abandon = false;
+
+  auto worker = [&] {
+    for (;;) {
+      table_job* job = nullptr;
+      {
+        std::unique_lock<std::mutex> l(lock);
+        work_ready.wait(l, [&] { return closing || !queue.empty(); });
+        if (queue.empty()) return;
+        job = queue.front();
+        queue.pop_front();
+      }
+      console_capture_install(&job->console);
+      udb_database::set_thread_error_sink(&job->read_errors);
+      convert_rows(*job);
+      udb_database::set_thread_error_sink(nullptr);
+      console_capture_install(nullptr);
+      {
+        std::lock_guard<std::mutex> l(lock);
+        job->done = true;
+      }
+      job_done.notify_all();
+    }
+  };
+  struct pool {
+    std::vector<std::thread> threads;
+    std::function<void()> stop;
+    ~pool() {
+      stop();
+      for (std::thread& t : threads) t.join();
+    }
+  } workers;
+  workers.stop = [&] {
+    {
+      std::lock_guard<std::mutex> l(lock);
+      closing = true;
+      queue.clear();
+    }
+    m_abandon = true;
+    work_ready.notify_all();
+  };
+  for (size_t i = 0; i < threads; ++i) workers.threads.emplace_back(worker);
+
+  size_t next = 0;
+  while (next < names.size() || !window.empty()) {
+    // Open ahead so that every worker has a table, a few more at most.
+    while (next < names.size() && window.size() < 2 * threads) {
+      check_cancel();
+      auto job = std::make_unique<table_job>();
+      job->name = names[next++];
+      job->parallel = true;
+      console_capture_install(&job->console);
+      open_table(*job, engine, validator);
+      console_capture_install(nullptr);
+      {
+        std::lock_guard<std::mutex> l(lock);
+        if (job->rows && !job->failure)
+          queue.push_back(job.get());
+        else
+          job->done = true;
+      }
+      work_ready.notify_one();
+      window.push_back(std::move(job));
+    }
+    table_job& front = *window.front();
+    {
+      std::unique_lock<std::mutex> l(lock);
+      job_done.wait(l, [&] { return front.done; });
+    }
+    finish_job(front, engine);
+    window.pop_front();
+    ++table_index;
+  }
+  m_abandon = false;
 }
 
 void talvex_convertor::finish_table(csv_file& csv, csv_engine& engine,
@@ -384,15 +540,15 @@ void talvex_convertor::report_source_errors(const tk_wstring& table) {
   }
 }
 
-void talvex_convertor::convert_records(udb_recordset& table, csv_file& csv,
-                                       const tk_wstring& name) {
+void talvex_convertor::convert_records(udb_recordset& table, csv_file& csv, const tk_wstring& name,
+                                       uint64_t& count) {
   error_handler& handler = error_handler::instance();
   table.reset();
   while (!table.is_eof()) {
     check_cancel();
+    if (m_abandon.load(std::memory_order_relaxed)) return;
     if (log_enabled(1))
-      log_message(1, "Converting record #%llu",
-                  static_cast<unsigned long long>(current_record + 1));
+      log_message(1, "Converting record #%llu", static_cast<unsigned long long>(count + 1));
     try {
       const udb_record* record = table.get_item1();
       if (record == nullptr) break;
@@ -400,16 +556,17 @@ void talvex_convertor::convert_records(udb_recordset& table, csv_file& csv,
       // Values that could not be written left their fields empty; the row
       // itself is written and each such value is reported.
       for (const tk_exception& e : record->errors) {
-        handler.set_context(name, current_record + 1);
+        handler.set_context(name, count + 1);
         handler.handle_value(e);
       }
     } catch (const tk_exception& e) {
       // A bad record is reported, skipped and counted; the table goes on.
-      handler.set_context(name, current_record + 1);
+      handler.set_context(name, count + 1);
       handler.handle(e, 0);
     }
     table.next();
-    ++current_record;
+    ++count;
+    current_record = count;  // the wizard's progress
   }
 }
 

@@ -2,6 +2,7 @@
 // converts the selected tables of a dump into CSV files, one per table.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -90,12 +91,25 @@ class talvex_convertor : public udb_converter {
   // Byte arrays (BLOB, RAW) go to side files beside the CSV file, whose
   // field names the file (the wizard); the console writes them as hex.
   bool blob_side_files = false;
+  // Tables converted at once, each on a thread of its own (--jobs=). The
+  // files, the console lines (in table order), the summary and the exit
+  // status are the same for any number. The wizard converts one at a time.
+  uint32_t parallel_jobs = 1;
 
  private:
+  struct table_job;
   void convert();
   std::vector<tk_wstring> resolve_jobs();
-  void convert_table(const tk_wstring& name, csv_engine& engine, csv_validator& validator);
-  void convert_records(udb_recordset& table, csv_file& csv, const tk_wstring& name);
+  // A table's conversion in three steps: opened in table order (its file
+  // named and created), its records converted (on a worker thread when
+  // several tables run at once), then finished in table order.
+  void open_table(table_job& job, csv_engine& engine, csv_validator& validator);
+  void convert_rows(table_job& job);
+  void finish_job(table_job& job, csv_engine& engine);
+  void convert_in_parallel(const std::vector<tk_wstring>& names, csv_engine& engine,
+                           csv_validator& validator, size_t threads);
+  void convert_records(udb_recordset& table, csv_file& csv, const tk_wstring& name,
+                       uint64_t& count);
   void finish_table(csv_file& csv, csv_engine& engine, const tk_wstring& output_name);
   void keep_partial_table(csv_file* csv) noexcept;
   void print_summary();
@@ -106,8 +120,9 @@ class talvex_convertor : public udb_converter {
   void report_missing_parts();
 
   run_totals m_totals;
-  bool m_empty_dest = false;  // check_dest found a folder for mode 0 to empty
-  bool m_line_open = false;   // a console line waits for its end
+  bool m_empty_dest = false;           // check_dest found a folder for mode 0 to empty
+  bool m_line_open = false;            // a console line waits for its end
+  std::atomic<bool> m_abandon{false};  // a parallel run stopped: workers stop their tables
 
   static inline talvex_convertor* s_instance = nullptr;
 };

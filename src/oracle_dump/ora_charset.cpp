@@ -420,6 +420,17 @@ void ora_text_decoder::decode(const uint8_t* p, size_t n, tk_wstring& out) const
 ora_charsets::ora_charsets() = default;
 ora_charsets::~ora_charsets() = default;
 
+std::unique_ptr<ora_charsets> ora_charsets::clone() const {
+  auto c = std::make_unique<ora_charsets>();
+  c->m_client_id = m_client_id;
+  c->m_char_set = m_char_set;
+  c->m_nchar_set = m_nchar_set;
+  c->m_ansi_char_set = m_ansi_char_set;
+  c->m_db_id = m_db_id;
+  c->m_nchar_id = m_nchar_id;
+  return c;
+}
+
 const char* ora_charsets::ora_charset_name(int ora_id) {
   for (const auto& r : k_ora_cp_table)
     if (r.id == ora_id) return r.name;

@@ -42,6 +42,9 @@ class ora_charsets {
  public:
   ora_charsets();
   ~ora_charsets();
+  // The same character sets with decoders of its own: decoders keep state
+  // (iconv handles), so each thread that decodes needs its own.
+  std::unique_ptr<ora_charsets> clone() const;
 
   // Windows code page of an Oracle character set id, 0 when the tables have
   // none.

@@ -70,7 +70,21 @@ std::unique_ptr<udb_recordset> ora_dump_file::get_table(const tk_wstring& name_,
       const tk_wstring& key = it->first;
       auto table = std::make_unique<ora_dump_table>(this, key);
       table->m_ddl_charsets = m_ctx.charsets;
-      if (!table->init(m_ctx.stream, it->second, m_ctx.decoder, m_ctx.m_str_version)) {
+      std::shared_ptr<ora_dump_stream> stream = m_ctx.stream;
+      std::shared_ptr<ora_dump_reader_th> decoder = m_ctx.decoder;
+      if (m_ctx.make_decoder && m_ctx.charsets != nullptr && stream) {
+        // The decoder keeps its character sets alive.
+        struct own_decoder {
+          std::unique_ptr<ora_charsets> charsets;
+          std::shared_ptr<ora_dump_reader_th> decoder;
+        };
+        auto own = std::make_shared<own_decoder>();
+        own->charsets = m_ctx.charsets->clone();
+        own->decoder = m_ctx.make_decoder(*own->charsets);
+        decoder = std::shared_ptr<ora_dump_reader_th>(own, own->decoder.get());
+        stream = stream->reopen();
+      }
+      if (!table->init(stream, it->second, decoder, m_ctx.m_str_version)) {
         log_message(3, "Failed to init table '%s'", tk_u8(key).c_str());
         throw tk_exception("Failed to initialize table", 1);
       }

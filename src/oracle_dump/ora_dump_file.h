@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -50,6 +51,11 @@ class ora_dump_file : public udb_database {
     tk_string m_str_tablespacename;
     std::shared_ptr<ora_table_map> m_pmap_tables;
     std::shared_ptr<ora_dump_reader_th> decoder;
+    // Makes another decoder like `decoder` over the given character sets:
+    // every table read gets a stream, character sets and decoder of its
+    // own, so that tables can be read on several threads at once. Empty:
+    // tables share `stream` and `decoder` (one thread only).
+    std::function<std::shared_ptr<ora_dump_reader_th>(const ora_charsets&)> make_decoder;
     std::list<udb_sequence> m_sequences;
     std::shared_ptr<ora_index_map> m_pmap_indices;
     const ora_charsets* charsets = nullptr;
@@ -80,7 +86,11 @@ class ora_dump_file : public udb_database {
   ~ora_dump_file() override;
 
   void init();  // rebuilds the table names list from the catalogue
+  // The table's reader. It reads through a stream and decoder of its own
+  // (when the context can make them), so that several tables may be read
+  // at once on different threads; opening a table is for one thread only.
   std::unique_ptr<udb_recordset> get_table(const tk_wstring& name, int flag) override;
+  bool tables_independent() const { return static_cast<bool>(m_ctx.make_decoder); }
   void create_relationships(const std::list<udb_relationship>& rels) override;
   void append_relationships(const std::list<udb_relationship>& rels);
   void add_global_idx(const tk_wstring& owner, const tk_wstring& table, const udb_index& index);

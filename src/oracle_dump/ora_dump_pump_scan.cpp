@@ -27,6 +27,14 @@
 namespace {
 
 const char k_xml_start[] = "?xml version";
+// Flags of one byte value, for ora_dump_stream::find_byte_near.
+struct one_byte {
+  bool flags[256] = {};
+  constexpr explicit one_byte(uint8_t b) { flags[b] = true; }
+};
+constexpr one_byte k_zero_byte_flags(0), k_question_mark_flags('?');
+const bool* const k_zero_byte = k_zero_byte_flags.flags;
+const bool* const k_question_mark = k_question_mark_flags.flags;
 const char k_rowset[] = "<ROWSET><ROW>";
 
 // Bytes at p read as narrow text equal `text`.
@@ -117,6 +125,9 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
   ctx.m_file_size = s.size();
   ctx.stream = stream;
   ctx.decoder = decoder;
+  ctx.make_decoder = [major](const ora_charsets& cs) -> std::shared_ptr<ora_dump_reader_th> {
+    return std::make_shared<ora_dump_pump_reader_th>(cs, major);
+  };
   ctx.charsets = &reader.charsets();
   // The header's character set bytes as a short text: all that matters is
   // that it never reads "EXPORT:", which marks classic dumps.
@@ -158,9 +169,16 @@ std::unique_ptr<ora_dump_file> open_datapump_catalogue(ora_dump_reader& reader,
     int64_t pos = 0;
     log_message(1, "Right before main cycle (seek_to_symbols)");
     for (;;) {
-      s.seek(pos);
-      int64_t after = 0;
-      if (!seek_to_byte(s, '<', after)) break;
+      // The next "<" that may open a metadata document: followed by the
+      // "?" of "<?xml" in narrow text, or preceded by the 00 of a UTF-16
+      // text. Any other "<" is passed over without a look.
+      const int64_t at = s.find_byte_near('<', k_zero_byte, k_question_mark, pos);
+      if (at < 0) {
+        s.seek(size);
+        break;
+      }
+      const int64_t after = at + 1;
+      s.seek(after);
       reader.set_cur_pos(after);
       pos = after;
       const int64_t lt = after - 1;

@@ -97,11 +97,8 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open(const std::vector<tk_wstrin
   TK_ASSERT(!paths.empty());
   log_message(2, "ora_dump_reader::open(%s)", tk_u8(paths.front()).c_str());
   set_progress_value(0);
-  {
-    std::lock_guard<std::mutex> lock(m_cs_progress);
-    m_ui_cur_pos = 0;
-    m_ui_cur_size = 0;
-  }
+  m_ui_cur_pos = 0;
+  m_ui_cur_size = 0;
   m_b_first_part = false;
   m_missing_parts.clear();
   m_part_paths.clear();
@@ -397,6 +394,9 @@ std::unique_ptr<ora_dump_file> ora_dump_reader::open_classic(
   }
   ctx.stream = stream;
   ctx.decoder = decoder;
+  ctx.make_decoder = [version, version_word](const ora_charsets& cs) {
+    return create_token_handler(cs, 0, version, version_word);
+  };
   ctx.charsets = &m_charsets;
   auto db = std::make_unique<ora_dump_file>(ctx);
   set_progress_value(100);
@@ -479,7 +479,6 @@ void ora_dump_reader::set_progress(int64_t position, int64_t size) {
     value = static_cast<double>(position) / (static_cast<double>(size) / 100.0);
     if (value > 1) value -= 1;
   }
-  std::lock_guard<std::mutex> lock(m_cs_progress);
   m_ui_progress = static_cast<int>(value);
 }
 
@@ -489,18 +488,16 @@ void ora_dump_reader::set_local_progress(int64_t start, int64_t end, int64_t cur
   const double value = current - start == span ? 100.0
                                                : static_cast<double>(current - start) /
                                                      (static_cast<double>(span) / 100.0);
-  std::lock_guard<std::mutex> lock(m_cs_local_progress);
   m_local_progress = static_cast<int>(value);
 }
 
 int ora_dump_reader::get_progress() const {
-  std::lock_guard<std::mutex> lock(m_cs_progress);
-  if (m_ui_cur_size == 0 || m_ui_progress < 0 || m_ui_progress > 99) return m_ui_progress;
-  if (m_ui_cur_pos == m_ui_cur_size) return 100;
-  return static_cast<int>(m_ui_cur_pos / (m_ui_cur_size / 100.0));
+  const int progress = m_ui_progress;
+  const int64_t size = m_ui_cur_size;
+  const int64_t pos = m_ui_cur_pos;
+  if (size == 0 || progress < 0 || progress > 99) return progress;
+  if (pos >= size) return 100;
+  return static_cast<int>(static_cast<double>(pos) / (static_cast<double>(size) / 100.0));
 }
 
-int ora_dump_reader::get_local_progress() const {
-  std::lock_guard<std::mutex> lock(m_cs_local_progress);
-  return m_local_progress;
-}
+int ora_dump_reader::get_local_progress() const { return m_local_progress; }

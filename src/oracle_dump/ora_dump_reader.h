@@ -6,10 +6,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "TK/tk_singl.h"
+#include "TK/tk_threa.h"
 #include "TK/tk_utils.h"
 #include "oracle_dump/ora_charset.h"
 #include "oracle_dump/ora_dump_file.h"
@@ -46,21 +46,18 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
   // Where the Data Pump scan's last search stopped (its progress).
   void set_cur_pos(int64_t pos) {
     check_cancel();
-    std::lock_guard<std::mutex> lock(m_cs_progress);
-    m_ui_cur_pos = pos;
-    // Copied under the lock: the wizard reads the progress from its own
-    // thread while the opening writes m_dump_size.
+    // Copied: the wizard reads the progress from its own thread while the
+    // opening writes m_dump_size. The size first, so that a reader never
+    // sees a position without it.
     m_ui_cur_size = m_dump_size;
+    m_ui_cur_pos = pos;
   }
   // Asks an opening going on in another thread to stop (the wizard's
   // Cancel); cleared by the caller before the next opening.
   void request_cancel() { m_b_cancel.store(true, std::memory_order_relaxed); }
   void clear_cancel() { m_b_cancel.store(false, std::memory_order_relaxed); }
   bool cancel_requested() const { return m_b_cancel.load(std::memory_order_relaxed); }
-  void set_progress_value(int value) {
-    std::lock_guard<std::mutex> lock(m_cs_progress);
-    m_ui_progress = value;
-  }
+  void set_progress_value(int value) { m_ui_progress = value; }
   int get_progress() const;
   int get_local_progress() const;
 
@@ -103,11 +100,11 @@ class ora_dump_reader : public tk_singleton<ora_dump_reader> {
   }
 
   std::atomic<bool> m_b_cancel{false};
-  mutable std::mutex m_cs_progress;
-  mutable std::mutex m_cs_local_progress;
-  int m_ui_progress = 0;
-  int64_t m_ui_cur_pos = 0;
-  int64_t m_ui_cur_size = 0;  // 0 until the Data Pump scan reports a position
-  int m_local_progress = 0;
+  // Progress, read by the wizard's UI thread while the opening or the
+  // conversion writes it: each value whole, no lock on the hot paths.
+  tk_relaxed<int> m_ui_progress{0};
+  tk_relaxed<int64_t> m_ui_cur_pos{0};
+  tk_relaxed<int64_t> m_ui_cur_size{0};  // 0 until the Data Pump scan reports a position
+  tk_relaxed<int> m_local_progress{0};
   ora_charsets m_charsets;
 };

@@ -70,7 +70,9 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
   auto decode_inline_xml = [&] {
     for (const xml_value& x : m_xml_values) {
       const t_orcale_ftd& col = column_at(schema, static_cast<size_t>(x.idx));
-      decode_xmltype(col, x.bytes, x.len, rec[static_cast<size_t>(x.idx)]);
+      m_buf.clear();
+      if (!s.copy(x.at, x.len, m_buf)) throw eof_error(x.at);
+      decode_xmltype(col, m_buf.data(), x.len, rec[static_cast<size_t>(x.idx)]);
     }
   };
 
@@ -105,7 +107,9 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
         if (col.ora_type == ORA_SDO_GEOMETRY)
           read_sdo_geometry(s, col, len32, field, rec);
         else if (col.ora_type == ORA_XMLTYPE)
-          m_xml_values.push_back({i, idx, s.take(len32), len32});
+          m_xml_values.push_back({i, idx, s.tell(), len32});
+        if (!s.skip(len32))
+          throw eof_error(pos);
         else
           get_ole_value(col, col.vartype, s, len32, field);
         continue;
@@ -166,7 +170,8 @@ bool ora_dump_reader_th::get_record(ora_dump_stream& s, const udb_schema& schema
       case ORA_XMLTYPE:
         // Inline text or the locator of a value after the row: the LOB
         // count word after the row tells.
-        m_xml_values.push_back({i, idx, s.take(len), len});
+        m_xml_values.push_back({i, idx, s.tell(), len});
+        if (!s.skip(len)) throw eof_error(pos);
         break;
       case ORA_SDO_GEOMETRY:
         read_sdo_geometry(s, col, len, field, rec);

@@ -113,7 +113,7 @@ class ora_dump_reader_th {
   struct xml_value {
     size_t row_pos;  // position among the row's columns
     int idx;         // schema index
-    const uint8_t* bytes;
+    int64_t at;      // where its bytes lie: the stream reads on meanwhile
     uint32_t len;
   };
   std::vector<xml_value> m_xml_values;

@@ -6,6 +6,7 @@
 // the price of a format without an index.
 #include "oracle_dump/ora_dump_scan.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,15 @@
 #include "oracle_dump/ora_dump_search.h"
 
 namespace {
+
+// The first letters of the statements the scan looks for.
+struct byte_flags {
+  bool flags[256] = {};
+  constexpr explicit byte_flags(const char* letters) {
+    for (; *letters != 0; ++letters) flags[static_cast<uint8_t>(*letters)] = true;
+  }
+};
+constexpr byte_flags k_statement_first("CBTAI");
 
 class classic_scan {
  public:
@@ -31,6 +41,25 @@ class classic_scan {
   void run();
 
  private:
+  // One walk over the statements; false when it stopped at the first
+  // CONNECT statement of a dump whose earlier tables must then be named by
+  // the header's user, and must be walked again.
+  bool walk();
+  void restart();
+  void finish();  // closes the last section and settles the names
+  // A CONNECT statement begins at `at`: a line of CONNECT and one name.
+  bool connect_at(int64_t at) const;
+  // A CONNECT statement begins after a line feed at or after a and before
+  // b (text that the walk read as part of other statements).
+  bool connect_between(int64_t a, int64_t b) const;
+  void report_progress(int64_t pos) {
+    // Shown only: once per 256 KiB is enough, and cheap.
+    if (m_progress && pos >= m_next_progress) {
+      m_progress(pos);
+      m_next_progress = pos + (int64_t{1} << 18);
+    }
+  }
+
   tk_wstring text(std::string_view bytes) const {
     tk_wstring out;
     m_cs.decode(m_cs.m_client_id, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
@@ -47,7 +76,6 @@ class classic_scan {
     return it == m_tables.end() ? nullptr : &it->second;
   }
 
-  bool has_connect_statement() const;
   void parse_table_description(int64_t pos);
   void parse_index(bool unique);
   void parse_sequence();
@@ -68,6 +96,14 @@ class classic_scan {
   int64_t m_current_create_end = -1;              // the line feed ending its CREATE TABLE
   std::string m_user;                             // user of the last CONNECT statement
   std::string m_header_user;                      // the exporting user of the header
+  // The walk looks out for the first CONNECT statement: until one turns up,
+  // nothing is named by the header's user.
+  bool m_watch_connect = false;
+  int64_t m_scan_start = 0;
+  int64_t m_seen_to = 0;  // line feeds before it were looked at
+  int64_t m_next_progress = 0;
+  ora_table_map m_tables_at_start;
+  size_t m_sequences_at_start = 0;
 };
 
 bool find_line_end(ora_dump_stream& s, int64_t& lf) {
@@ -77,35 +113,81 @@ bool find_line_end(ora_dump_stream& s, int64_t& lf) {
 
 // A CONNECT statement is a line of its own: CONNECT and one user name (the
 // words CONNECT BY inside a view's text do not count).
-bool classic_scan::has_connect_statement() const {
+bool classic_scan::connect_at(int64_t at) const {
+  static const char k_connect[] = "CONNECT ";
+  if (at - 1 < m_scan_start || m_s.byte_at(at - 1) != '\n') return false;
+  char word[sizeof k_connect - 1];
+  if (m_s.read_at(at, word, sizeof word) != sizeof word ||
+      std::memcmp(word, k_connect, sizeof word) != 0)
+    return false;
+  const int64_t w = at + static_cast<int64_t>(sizeof word);
+  int64_t q = w;
+  int c = m_s.byte_at(q);
+  while (c >= 0 && !ora_dump_stream::is_blank(static_cast<uint8_t>(c))) c = m_s.byte_at(++q);
+  return q > w && c == '\n';
+}
+
+bool classic_scan::connect_between(int64_t a, int64_t b) const {
   static const char k_connect[] = "\nCONNECT ";
-  const int64_t end = m_s.size();
-  int64_t p = m_s.tell();
-  while (p < end) {
-    const int64_t hit = m_s.find(k_connect, sizeof k_connect - 1, p, end);
-    if (hit < 0) return false;
-    const int64_t w = hit + static_cast<int64_t>(sizeof k_connect - 1);
-    int64_t q = w;
-    int c = m_s.byte_at(q);
-    while (c >= 0 && !ora_dump_stream::is_blank(static_cast<uint8_t>(c))) c = m_s.byte_at(++q);
-    if (q > w && c == '\n') return true;
-    p = w;
+  const int64_t to = std::min(m_s.size(), b + static_cast<int64_t>(sizeof k_connect - 2));
+  for (int64_t p = a; p < b;) {
+    const int64_t hit = m_s.find(k_connect, sizeof k_connect - 1, p, to);
+    if (hit < 0 || hit >= b) return false;
+    if (connect_at(hit + 1)) return true;
+    p = hit + 1;
   }
   return false;
+}
+
+void classic_scan::restart() {
+  m_tables = m_tables_at_start;
+  while (m_ctx.m_sequences.size() > m_sequences_at_start) m_ctx.m_sequences.pop_back();
+  m_unique.clear();
+  m_non_unique.clear();
+  m_current.clear();
+  m_current_plain.clear();
+  m_current_create_end = -1;
+  m_user = m_header_user;
+  m_watch_connect = false;
+  m_s.seek(m_scan_start);
+  log_message(1, "A CONNECT statement follows: the scan starts again with the header's user");
 }
 
 void classic_scan::run() {
   // In a dump that switches users with CONNECT statements, the statements
   // before the first CONNECT belong to the exporting user named in the
   // header: name those tables by owner too, so one table never ends up under
-  // two names when its section appears before and after a CONNECT.
-  if (m_qualify && !m_header_user.empty() && has_connect_statement()) m_user = m_header_user;
+  // two names when its section appears before and after a CONNECT. Most
+  // dumps hold no CONNECT: the walk assumes none and starts again (walking
+  // the statements before the CONNECT twice) when it meets the first.
+  m_scan_start = m_s.tell();
+  m_seen_to = m_scan_start;
+  m_watch_connect = m_qualify && !m_header_user.empty();
+  m_tables_at_start = m_tables;
+  m_sequences_at_start = m_ctx.m_sequences.size();
+  while (!walk()) restart();
+  finish();
+}
+
+bool classic_scan::walk() {
   bool reuse = false;
   int64_t pos = m_s.tell();
   while (!m_s.at_end()) {
     if (!reuse) {
-      if (!seek_to_byte(m_s, '\n', pos)) break;
-      if (m_progress) m_progress(pos);
+      // Line feeds that other statements took in were not looked at.
+      const int64_t from = m_s.tell();
+      if (m_watch_connect && from > m_seen_to && connect_between(m_seen_to, from)) return false;
+      // The next line that may start a statement (the rest cannot).
+      const int64_t lf = m_s.find_byte_near('\n', nullptr, k_statement_first.flags, from);
+      if (lf < 0) {
+        m_s.seek(m_s.size());
+        m_seen_to = m_s.size();
+        break;
+      }
+      pos = lf + 1;
+      m_s.seek(pos);
+      m_seen_to = pos;
+      report_progress(pos);
       // A statement word begins right at the line start.
       const uint8_t* c = m_s.peek(1);
       if (c == nullptr) break;
@@ -114,6 +196,7 @@ void classic_scan::run() {
     reuse = false;
     const std::string_view word = m_s.read_word();
     if (word == "CONNECT") {
+      if (m_watch_connect && connect_at(m_s.tell() - 7)) return false;
       if (m_qualify) {
         m_user = std::string(m_s.read_word());
         log_message(1, "Got __CONNECT at %lld", static_cast<long long>(pos));
@@ -166,7 +249,10 @@ void classic_scan::run() {
       parse_insert(pos);
     }
   }
+  return !(m_watch_connect && connect_between(m_seen_to, m_s.size()));
+}
 
+void classic_scan::finish() {
   // exp follows a table's CREATE TABLE line with its INSERT line, or with
   // other statements and at last EXIT. A file that ends before the line
   // after the CREATE TABLE is complete was cut there: a section pointing at
@@ -261,7 +347,7 @@ void classic_scan::parse_table_description(int64_t pos) {
   m_current = wfull;
   m_current_plain = wplain;
   m_current_create_end = lf;
-  if (m_progress) m_progress(pos);
+  report_progress(pos);
   log_message(1, "Table: %s", tk_u8(wfull).c_str());
 }
 

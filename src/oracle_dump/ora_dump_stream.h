@@ -8,10 +8,19 @@
 // content, in the order the reader works out from the files' headers. The
 // decoders see offsets of that logical space only.
 //
-// peek and take hand out a pointer into the mapped file when the bytes lie in
-// one stretch; bytes that cross from one stretch into the next are copied
-// into a buffer of the stream. Either pointer is valid until the next call on
-// the stream: callers copy what they need before reading on.
+// Files are read with pread into a window of the stream (about a megabyte;
+// a single read of many megabytes is served from a mapping of its bytes), so
+// memory stays flat whatever the size of the dump, and the page cache is
+// copied once instead of being mapped page by page. The window keeps some
+// bytes behind the position, so that seeking back within the current record
+// reads nothing again. The const searches and reads at a position use blocks
+// of their own and leave the window alone.
+//
+// peek and take hand out a pointer into the window (or into the caller's
+// memory for in-memory streams); bytes that cross from one stretch into the
+// next are copied into a buffer of the stream. Either pointer is valid until
+// the next call on the stream: callers copy what they need before reading on.
+// A stream is used by one thread at a time.
 //
 // Where a file of a dump is missing, the stretches before and after it are
 // separated by a gap: no read, word or pattern crosses it, so a record cut by
@@ -41,9 +50,9 @@ class ora_dump_stream {
     bool after_gap = false;
   };
 
-  // Maps the file read-only. Raises tk_exception_ex when it cannot be opened.
+  // Opens the file read-only. Raises tk_exception_ex when it cannot be opened.
   static std::shared_ptr<ora_dump_stream> open_file(const tk_string& path);
-  // Maps every file and lays the extents one after the other. Raises
+  // Opens every file and lays the extents one after the other. Raises
   // tk_exception_ex when a file cannot be opened, tk_exception (level 1)
   // when an extent lies outside its file.
   static std::shared_ptr<ora_dump_stream> open_files(const std::vector<tk_string>& paths,
@@ -156,6 +165,12 @@ class ora_dump_stream {
   int64_t find(std::string_view pattern, int64_t from) const {
     return find(pattern.data(), pattern.size(), from, m_size);
   }
+  // The first `byte` at or after `from` whose next byte is flagged in
+  // `after` or whose previous byte is flagged in `before` (tables of 256
+  // flags, either may be null), or -1. A scan for statement starts passes
+  // over the many bytes that cannot begin one without a call per byte. It
+  // reads through the window, where the scan then reads the statement.
+  int64_t find_byte_near(uint8_t byte, const bool* before, const bool* after, int64_t from);
   // The byte at pos, or -1 outside the stream.
   int byte_at(int64_t pos) const;
   // Copies up to n bytes at pos into dst, stopping at the end or at a gap;
@@ -182,17 +197,30 @@ class ora_dump_stream {
   // of several files; empty for a single file.
   tk_string describe(int64_t pos) const;
 
+  // Reading ahead (the window's loads) stops at `end` while the position
+  // lies before it: a table's reader reads no megabyte of the next table.
+  // Reads that need more still get it; 0 or less: no limit.
+  void limit_read_ahead(int64_t end) { m_read_limit = end; }
+
+  // A second stream over the same files or memory, with its own position
+  // and window, for reading another table on another thread.
+  std::shared_ptr<ora_dump_stream> reopen() const;
+
+  // Bytes a window of a file-backed stream holds (and keeps behind the
+  // position). Tests shrink them so that every read path meets the window's
+  // edges; 0 restores the defaults.
+  static void set_window_for_tests(size_t window, size_t keep_back);
+
  private:
   struct file_map {
     tk_string path;
-    void* map = nullptr;  // the mapping to release, when this stream made one
-    size_t map_size = 0;
-    const uint8_t* data = nullptr;
+    int fd = -1;                    // the file this stream opened and reads with pread
+    const uint8_t* data = nullptr;  // the bytes, for a stream over memory
     size_t size = 0;
   };
   struct span {
-    int64_t lo = 0, hi = 0;  // logical range
-    const uint8_t* data = nullptr;
+    int64_t lo = 0, hi = 0;         // logical range
+    const uint8_t* data = nullptr;  // nullptr: read from the file
     size_t file = 0;
     int64_t offset = 0;  // in the file
     bool after_gap = false;
@@ -215,6 +243,26 @@ class ora_dump_stream {
   bool skip_slow(size_t n);
   template <class Out>
   bool copy_into(int64_t pos, size_t n, Out& out) const;
+  // Reads n bytes at file offset `offset` of the span's file; raises
+  // tk_exception_ex when the file cannot be read or has become shorter.
+  void pread_exact(const span& sp, int64_t from, uint8_t* dst, size_t n) const;
+  // Makes the window hold [m_pos, m_pos + n) of the span (a file-backed span
+  // that holds all of it) and returns the pointer to m_pos.
+  const uint8_t* load_window(const span& sp, size_t n);
+  // A pointer to at least min(need, hi - from) bytes of the span at `from`
+  // (need >= 1, hi <= the span's end); `got` tells how many bytes from
+  // `from` up to hi it points at. Uses the window when it holds them, else
+  // the block buffer of the searches. Valid until the next call.
+  const uint8_t* view(const span& sp, int64_t from, int64_t hi, size_t need, size_t& got) const;
+  // Copies n bytes of the span at `from` (all inside the span).
+  void read_span(const span& sp, int64_t from, uint8_t* dst, size_t n) const;
+  // Maps the n bytes at the position (a file-backed span that holds them)
+  // and makes them the view; nullptr when the mapping fails.
+  const uint8_t* map_range(const span& sp, size_t n);
+  void release_map();
+  // A pointer to the bytes of the span from x on (up to hi) in the window,
+  // which is moved there when it does not hold x; `got` tells how many.
+  const uint8_t* ahead(const span& sp, int64_t x, int64_t hi, size_t& got);
 
   std::vector<file_map> m_files;
   std::vector<span> m_spans;
@@ -226,5 +274,19 @@ class ora_dump_stream {
   std::vector<uint8_t> m_stitch;  // bytes of a read that crosses spans
   bool m_pending_gap = false;     // an empty extent after a gap was added last
   mutable bool m_gap_hit = false;
-  std::unique_ptr<uint8_t[]> m_copy;  // the bytes, when this stream holds a copy
+  std::shared_ptr<uint8_t[]> m_copy;  // the bytes, when this stream holds a copy
+
+  // The window over a file-backed span: logical [m_win_lo, m_win_hi).
+  std::unique_ptr<uint8_t[]> m_win;
+  size_t m_win_cap = 0;
+  int64_t m_win_lo = 0, m_win_hi = 0;
+  size_t m_win_step = 0;  // bytes of the last load
+  int64_t m_read_limit = 0;
+  void* m_map = nullptr;  // the mapping of a long read, until the next load
+  size_t m_map_length = 0;
+  // The block buffer of the searches and of reads at a position.
+  mutable std::unique_ptr<uint8_t[]> m_blk;
+  mutable size_t m_blk_cap = 0;
+  mutable int64_t m_blk_lo = 0, m_blk_hi = 0;
+  mutable size_t m_blk_step = 0;
 };

@@ -35,6 +35,8 @@ bool ora_dump_table::init(std::shared_ptr<ora_dump_stream> stream, const table_p
   const int64_t saved = m_stream->tell();
   const bool ok = tk_starts_with_no_case(version, "EXPORT:") ? init_classic(pos) : init_pump(pos);
   m_stream->seek(saved);
+  // The rows lie before the section's end: reading ahead stops there.
+  m_stream->limit_read_ahead(m_end_pos);
   return ok;
 }
 
@@ -382,7 +384,8 @@ udb_record* ora_dump_table::get_item1() {
   const bool at_end = m_token_handler->check_for_eof(s);
   if (at_end && m_token_handler->m_data_ran_out) report_cut_rows(s.tell());
   if (!at_end && m_cur_record + 1 == m_lst_records.size()) m_lst_records.push_back(s.tell());
-  set_progress();
+  // The progress is only shown: every 256 rows and at the end is enough.
+  if (at_end || (m_rows_walked & 0xFF) == 0) set_progress();
   s.seek(saved);
   return ok ? &m_record : nullptr;
 }

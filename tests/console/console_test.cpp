@@ -45,6 +45,8 @@ const char* const usage =
     "   --ewkt         write spatial values with their SRID (SRID=n;WKT)\n"
     "   --help         display this help message and exit\n"
     "   --inc_fnames   include Oracle field names into CSV files\n"
+    "   --jobs=...     number of tables converted at once (default: the number of\n"
+    "                  processors); the output is the same for any number\n"
     "   --list         print the tables, columns, keys, indexes and sequences of\n"
     "                  the dump without converting it (--list=json: as JSON)\n"
     "   --logfile=...  path to the file where execution trace will be written\n"
