@@ -2,7 +2,6 @@
 // same console text (lines in table order, errors with their tables), the
 // same summary and exit status as one table at a time.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <map>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "common/test_dir.h"
+#include "console_run.h"
 #include "fixtures/classic_dump_writer.h"
 
 namespace fs = std::filesystem;
@@ -18,12 +18,6 @@ namespace {
 
 using col = ora_dump_fx_column;
 using cell = ora_dump_fx_cell;
-
-std::string shell_quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 struct run_output {
   int status = -1;
@@ -34,21 +28,19 @@ struct run_output {
 run_output convert(const test_dir& dir, const std::string& dump, const std::string& jobs,
                    const std::vector<std::string>& more = {}) {
   const std::string dest = dir / ("out" + jobs);
-  std::string cmd = shell_quote(TALVEXCLI_PATH) + " " + shell_quote("--src=" + dump) + " " +
-                    shell_quote("--dest=" + dest) + " " + shell_quote("--jobs=" + jobs);
-  for (const std::string& m : more) cmd += " " + shell_quote(m);
-  cmd += " </dev/null >" + shell_quote(dir / "stdout") + " 2>" + shell_quote(dir / "stderr");
-  const int rc = std::system(cmd.c_str());
+  std::vector<std::string> args = {"--src=" + dump, "--dest=" + dest, "--jobs=" + jobs};
+  args.insert(args.end(), more.begin(), more.end());
+  const run_result run = run_talvexcli(dir, args);
   run_output r;
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.status = run.status;
   // The destination differs per run; the rest of the text must not.
   auto strip = [&](std::string text) {
     for (size_t at = text.find(dest); at != std::string::npos; at = text.find(dest, at))
       text.replace(at, dest.size(), "DEST");
     return text;
   };
-  r.out = strip(test_read_file(dir / "stdout"));
-  r.err = strip(test_read_file(dir / "stderr"));
+  r.out = strip(run.out);
+  r.err = strip(run.err);
   if (fs::exists(dest))
     for (const auto& e : fs::directory_iterator(dest))
       r.files[e.path().filename()] = test_read_file(e.path());
