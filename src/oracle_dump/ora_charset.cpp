@@ -364,10 +364,84 @@ ora_text_decoder::ora_text_decoder(const std::string& encoding) : m_encoding(enc
   if (single) {
     m_kind = 0;
     iconv_close(cd);
+    for (int b = 0; b < 256; ++b) {
+      std::string u;
+      tk_append_utf8(u, std::u16string_view(&m_table[b], 1));
+      m_utf8[b][0] = static_cast<char>(u.size());
+      u.copy(&m_utf8[b][1], 3);
+    }
   } else {
     m_kind = 3;
     m_iconv = cd;
   }
+}
+
+namespace {
+
+// Length of the well-formed UTF-8 prefix of [p, p + n): the bytes the
+// replacing decoder takes without a U+FFFD and without its CESU-8 leniency,
+// so that decoding them and encoding the result again gives them back.
+size_t well_formed_utf8(const uint8_t* p, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    // Eight ASCII bytes at a time.
+    while (i + 8 <= n) {
+      uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      if (w & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    if (i >= n) break;
+    const uint8_t c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len = 0;
+    uint8_t lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      return i;
+    }
+    if (i + len > n || p[i + 1] < lo || p[i + 1] > hi) return i;
+    for (size_t j = 2; j < len; ++j)
+      if ((p[i + j] & 0xC0) != 0x80) return i;
+    i += len;
+  }
+  return n;
+}
+
+}  // namespace
+
+bool ora_text_decoder::to_utf8(const uint8_t* p, size_t n, std::string& out) const {
+  if (m_kind == 1) {
+    if (well_formed_utf8(p, n) != n) return false;
+    out.append(reinterpret_cast<const char*>(p), n);
+    return true;
+  }
+  if (m_kind != 0) return false;
+  const size_t base = out.size();
+  out.resize(base + 3 * n);
+  char* d = out.data() + base;
+  for (size_t i = 0; i < n; ++i) {
+    const char* u = m_utf8[p[i]];
+    // Always copy three bytes; the length says how many count.
+    d[0] = u[1];
+    d[1] = u[2];
+    d[2] = u[3];
+    d += static_cast<uint8_t>(u[0]);
+  }
+  out.resize(static_cast<size_t>(d - out.data()));
+  return true;
 }
 
 ora_text_decoder::~ora_text_decoder() {
@@ -473,6 +547,12 @@ const ora_text_decoder& ora_charsets::decoder_for(int ora_id) const {
 
 void ora_charsets::decode(int ora_id, const uint8_t* p, size_t n, tk_wstring& out) const {
   decoder_for(ora_id).decode(p, n, out);
+}
+
+void ora_charsets::decode(int ora_id, const uint8_t* p, size_t n, ole_variant& out) const {
+  const ora_text_decoder& d = decoder_for(ora_id);
+  if (d.to_utf8(p, n, out.utf8_text_buffer())) return;
+  d.decode(p, n, out.text_buffer());
 }
 
 void ora_charsets::get_wstring(const uint8_t* p, size_t n, bool national, tk_wstring& out) const {

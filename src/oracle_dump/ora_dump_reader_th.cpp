@@ -685,8 +685,7 @@ void ora_dump_reader_th::get_interval_value(const uint8_t* p, size_t n, ole_vari
 
 void ora_dump_reader_th::get_string_value(const t_orcale_ftd& col, const uint8_t* p, size_t n,
                                           ole_variant& out) const {
-  tk_wstring& t = out.text_buffer();
-  m_cs.decode(text_charset(col), p, n, t);
+  m_cs.decode(text_charset(col), p, n, out);
 }
 
 // ---- LOB and LONG decoders ----------------------------------------------------

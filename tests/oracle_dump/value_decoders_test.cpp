@@ -246,3 +246,53 @@ TEST(IntervalDecoder, DayToSecondAndYearToMonth) {
   ora_dump_reader_th::get_interval_value(ym_neg, 5, v);
   EXPECT_EQ(csv_text(v), "-1-02");
 }
+
+// Text of a UTF-8 or single-byte character set goes to UTF-8 directly, and
+// must give exactly what decoding to UTF-16 and encoding again gives; bytes
+// that decoding would repair or regroup (invalid, overlong, surrogates,
+// CESU-8 pairs, cut sequences) take the UTF-16 way.
+TEST(TextDecoder, DirectUtf8MatchesTheRoundTrip) {
+  const std::string cases[] = {
+      "",
+      "plain ascii text that is longer than eight bytes",
+      "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x99\x82 \xF4\x8F\xBF\xBF \xEF\xBF\xBD",
+      std::string("nul\0inside", 10),
+      "\xC3",                      // cut
+      "abcdefgh\xC3(",             // bad continuation after a full block
+      "\xC0\xAF",                  // overlong
+      "\xE0\x80\xAF",              // overlong
+      "\xED\xA0\x80",              // lone surrogate
+      "\xED\xA0\xBD\xED\xB8\x82",  // CESU-8 pair (Oracle's UTF8)
+      "\xF4\x90\x80\x80",          // beyond U+10FFFF
+      "\xF8\x88\x80\x80\x80",      // five-byte form
+      "\xFF\xFE",
+      "\xED\x9F\xBF",  // U+D7FF, the last before the surrogates
+  };
+  for (const char* encoding : {"UTF-8", "CP1252", "ISO-8859-1"}) {
+    ora_text_decoder d(encoding);
+    for (const std::string& c : cases) {
+      const uint8_t* p = reinterpret_cast<const uint8_t*>(c.data());
+      tk_wstring wide;
+      d.decode(p, c.size(), wide);
+      std::string round_trip;
+      tk_append_utf8(round_trip, wide);
+      std::string direct = "prefix";
+      if (d.to_utf8(p, c.size(), direct)) {
+        EXPECT_EQ(direct, "prefix" + round_trip) << encoding << " " << c;
+      } else {
+        EXPECT_STREQ(encoding, "UTF-8") << c;  // single-byte sets always convert
+        EXPECT_EQ(direct, "prefix");
+        EXPECT_NE(round_trip, c) << "well-formed text refused: " << c;
+      }
+      ole_variant v;
+      ora_charsets cs;
+      const int id = std::string(encoding) == "UTF-8" ? 873 : 178;
+      if (std::string(encoding) == "ISO-8859-1") continue;
+      cs.decode(id, p, c.size(), v);
+      std::string csv;
+      v.append_text_utf8(csv);
+      EXPECT_EQ(csv, round_trip) << encoding << " " << c;
+      EXPECT_EQ(v.text(), wide) << encoding << " " << c;
+    }
+  }
+}
