@@ -80,6 +80,61 @@ TEST(NumberDecoder, IntegerColumnsKeepValuesThatDoNotFit) {
   EXPECT_EQ(csv_text(v), "763");
 }
 
+// Integer columns take their integers without the decimal detour; the
+// result (tag and text) must be what the exact decoder gives, for every
+// byte string, good or damaged, and every integer tag.
+TEST(NumberDecoder, IntegerShortcutAgreesWithTheExactDecoder) {
+  std::vector<std::vector<uint8_t>> inputs = {
+      {0xC1, 0x02},                          // 1
+      {0xC2, 0x08, 0x40},                    // 763
+      {0xC3, 0x02},                          // 10000
+      {0x3E, 0x64, 0x66},                    // -1
+      {0x3D, 0x5E, 0x66},                    // -700
+      {0xC5, 0x0A, 0x01, 0x01, 0x01},        // 9000000
+      {0xC1, 0x02, 0x33},                    // 1.5
+      {0xC0, 0x33},                          // 0.5
+      {0xCA, 0x0A},                          // 9E18
+      {0xC9, 0x64, 0x64, 0x64, 0x64, 0x64},  // 99999999990000000
+      {0x80},                                // zero
+      {0xC1, 0x00},                          // damaged digit
+      {0x3E, 0x64},                          // negative without terminator
+      {0xFF, 0x65},                          // infinity
+      {0x00},
+      {0xC1, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02},
+  };
+  uint64_t seed = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    std::vector<uint8_t> b(1 + i % 10);
+    for (uint8_t& x : b) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      x = static_cast<uint8_t>(seed >> 56);
+    }
+    // Mostly plausible exponents and digits.
+    if (i % 2 == 0) b[0] = static_cast<uint8_t>(0xC0 + i % 12);
+    if (i % 4 == 1) {
+      b[0] = static_cast<uint8_t>(0x3F - i % 12);
+      b.back() = 0x66;
+    }
+    for (size_t k = 1; k < b.size() && i % 3 != 0; ++k) b[k] = static_cast<uint8_t>(1 + b[k] % 100);
+    inputs.push_back(b);
+  }
+  int shortcuts = 0;
+  for (const std::vector<uint8_t>& b : inputs) {
+    for (const vartype_t vt : {VT_I1, VT_I2, VT_I4, VT_I8}) {
+      ole_variant exact;
+      const bool ok = ora_dump_reader_th::decode_number(b.data(), b.size(), exact.decimal_buffer());
+      if (ok) exact.finish_decimal(vt);
+      ole_variant fast;
+      if (!ora_dump_reader_th::put_integer_number(b.data(), b.size(), vt, fast)) continue;
+      ASSERT_TRUE(ok);
+      ++shortcuts;
+      EXPECT_EQ(fast.get_type(), exact.get_type());
+      EXPECT_EQ(csv_text(fast), csv_text(exact));
+    }
+  }
+  EXPECT_GT(shortcuts, 2000);
+}
+
 TEST(NumberDecoder, RejectsDamagedDigits) {
   ole_variant v;
   const std::vector<uint8_t> b = {0xC2, 0x00, 0x70};
