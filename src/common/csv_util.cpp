@@ -110,6 +110,13 @@ bool csv_file::needs_quotes(std::string_view text) const {
       p += 8;
       n -= 8;
     }
+    // The rest in one word padded with zero bytes, which match none of the
+    // four (a NUL delimiter takes the byte loop below).
+    if (n > 0 && m_delim[0] != '\0') {
+      uint64_t w = 0;
+      std::memcpy(&w, p, n);
+      return (has_byte(w, q) | has_byte(w, cr) | has_byte(w, lf) | has_byte(w, d)) != 0;
+    }
   }
   for (size_t i = 0; i < n; ++i)
     if (m_special[static_cast<unsigned char>(p[i])]) return true;
@@ -131,13 +138,19 @@ void csv_file::put_field(std::string_view text) {
 }
 
 void csv_file::append_record(const udb_record& record) {
-  log_message(1, "csv_file::append_record");
+  if (log_enabled(1)) log_message(1, "csv_file::append_record");
   if (m_fd < 0) throw tk_exception("Error opening CSV file", 1);
   const size_t line_start = m_buf.size();
   const uint32_t side_files = m_side_files;
   try {
+    const bool one_byte = m_delim.size() == 1;
     for (size_t i = 0; i < record.size(); ++i) {
-      if (i != 0) m_buf += m_delim;
+      if (i != 0) {
+        if (one_byte)
+          m_buf.push_back(m_delim[0]);
+        else
+          m_buf += m_delim;
+      }
       const ole_variant& value = record[i].value();
       if (blob_side_files && is_binary_vt(value.get_type())) {
         write_side_file(value);

@@ -34,6 +34,10 @@ class ora_text_decoder {
   // a single-byte encoding, or UTF-8 bytes that are well-formed. False
   // (and `out` as it was) otherwise; decode() then gives the same text.
   bool to_utf8(const uint8_t* p, size_t n, std::string& out) const;
+  // The text into a value (VT_BSTR): UTF-8 where to_utf8 allows, else UTF-16.
+  void decode(const uint8_t* p, size_t n, ole_variant& out) const {
+    if (!to_utf8(p, n, out.utf8_text_buffer())) decode(p, n, out.text_buffer());
+  }
   const std::string& encoding() const { return m_encoding; }
 
  private:
@@ -42,6 +46,7 @@ class ora_text_decoder {
   char16_t m_table[256] = {};
   // UTF-8 form of each byte of a single-byte encoding: length, then bytes.
   char m_utf8[256][4] = {};
+  bool m_ascii = false;     // bytes below 0x80 are ASCII
   void* m_iconv = nullptr;  // iconv_t, used only from the converting thread
 };
 
@@ -77,6 +82,9 @@ class ora_charsets {
   // The same into a value (VT_BSTR): as UTF-8 where the bytes allow it,
   // which is the text the CSV file gets without a round trip.
   void decode(int ora_id, const uint8_t* p, size_t n, ole_variant& out) const;
+  // The decoder of a character set, for callers that decode many values of
+  // one set and keep it at hand.
+  const ora_text_decoder& decoder(int ora_id) const { return decoder_for(ora_id); }
 
   // Character set of the export client (classic header bytes 1-2): the
   // statement text of a classic dump is written in it.

@@ -746,7 +746,14 @@ void ora_dump_reader_th::get_interval_value(const uint8_t* p, size_t n, ole_vari
 
 void ora_dump_reader_th::get_string_value(const t_orcale_ftd& col, const uint8_t* p, size_t n,
                                           ole_variant& out) const {
-  m_cs.decode(text_charset(col), p, n, out);
+  // Most columns of a table share one character set: its decoder is kept
+  // at hand instead of being looked up for every value.
+  const int cs = text_charset(col);
+  if (cs != m_decoder_id || m_decoder == nullptr) {
+    m_decoder = &m_cs.decoder(cs);
+    m_decoder_id = cs;
+  }
+  m_decoder->decode(p, n, out);
 }
 
 // ---- LOB and LONG decoders ----------------------------------------------------

@@ -108,6 +108,8 @@ class ora_dump_reader_th {
                       ole_variant& out) const;
 
   const ora_charsets& m_cs;
+  mutable const ora_text_decoder* m_decoder = nullptr;  // of m_decoder_id
+  mutable int m_decoder_id = -1;
   std::vector<int> m_field_index;  // m_arr_fields resolved against the schema
   const udb_schema* m_fields_schema = nullptr;
   std::vector<uint8_t> m_buf;  // scratch for values assembled from pieces

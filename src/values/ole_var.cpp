@@ -367,13 +367,6 @@ tk_wstring& ole_variant::text_buffer() {
   return m_text;
 }
 
-std::string& ole_variant::utf8_text_buffer() {
-  m_vt = VT_BSTR;
-  m_utf8 = true;
-  m_text8.clear();
-  return m_text8;
-}
-
 void ole_variant::widen() const {
   if (!m_utf8) return;
   m_text.clear();

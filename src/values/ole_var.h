@@ -133,7 +133,12 @@ class ole_variant {
   tk_wstring& text_buffer();
   // The same for a text given as UTF-8: the caller appends well-formed
   // UTF-8 only (no surrogates, no overlong forms), which text() widens.
-  std::string& utf8_text_buffer();
+  std::string& utf8_text_buffer() {
+    m_vt = VT_BSTR;
+    m_utf8 = true;
+    m_text8.clear();
+    return m_text8;
+  }
   // A VT_BSTR whose text is held as UTF-8.
   bool holds_utf8() const { return m_vt == VT_BSTR && m_utf8; }
   // The UTF-8 text of a value that holds_utf8().

@@ -351,3 +351,37 @@ TEST(TextDecoder, DirectUtf8MatchesTheRoundTrip) {
     }
   }
 }
+
+// The direct way is taken exactly when the round trip through UTF-16 gives
+// the bytes back: every two-byte string and many random longer ones, with
+// bytes drawn mostly from the lead and continuation ranges.
+TEST(TextDecoder, DirectUtf8IsTakenExactlyForRoundTripText) {
+  ora_text_decoder d("UTF-8");
+  auto check = [&](const std::string& c) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(c.data());
+    tk_wstring wide;
+    d.decode(p, c.size(), wide);
+    std::string round_trip;
+    tk_append_utf8(round_trip, wide);
+    std::string direct;
+    const bool taken = d.to_utf8(p, c.size(), direct);
+    EXPECT_EQ(taken, round_trip == c) << testing::PrintToString(c);
+    if (taken) {
+      EXPECT_EQ(direct, c);
+    }
+  };
+  for (int a = 0; a < 256; ++a)
+    for (int b = 0; b < 256; ++b)
+      check(std::string{'x', static_cast<char>(a), static_cast<char>(b)});
+  const uint8_t picks[] = {0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC2,
+                           0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xFF};
+  uint64_t seed = 99;
+  for (int i = 0; i < 200000; ++i) {
+    std::string c(1 + i % 23, 'a');
+    for (char& ch : c) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      ch = static_cast<char>(picks[(seed >> 33) % sizeof picks]);
+    }
+    check(c);
+  }
+}
