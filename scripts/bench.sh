@@ -14,6 +14,8 @@
 #                 3g     classic and Data Pump mixed of 3 GiB
 #                 small  the 1g set at 100 MiB (a quick look)
 #   BENCH_OPTS  further TALVEXCLI options for every conversion (--jobs=2)
+#   BENCH_CLI   the program to measure (default build/release/TALVEXCLI),
+#               e.g. an older build for a before/after comparison
 #
 # Columns: dump and CSV MB (MiB), wall, user and sys seconds, MB of dump per
 # CPU-second (user + sys), wall time over the floor's, peak RSS and peak
@@ -30,7 +32,7 @@ mkdir -p "$data"
 data=$(realpath "$data")
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target make_large_dump TALVEXCLI heap_peak >/dev/null
-cli=$(realpath "$dir/TALVEXCLI")
+cli=$(realpath "${BENCH_CLI:-$dir/TALVEXCLI}")
 heap_lib=$(realpath "$dir/libheap_peak.so")
 
 # name: generator options, size in MiB, tables

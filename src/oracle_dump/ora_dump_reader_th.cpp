@@ -569,9 +569,13 @@ bool ora_dump_reader_th::decode_number(const uint8_t* p, size_t n, ole_decimal& 
   out = ole_decimal();
   if (n == 0) return false;
   const uint8_t b0 = p[0];
-  bool all_zero = true;
-  for (size_t i = 1; i < n; ++i) all_zero = all_zero && p[i] == 0;
-  if ((b0 == 0x80 && n == 1) || all_zero) return true;  // zero
+  // Zero: 80 alone, or nothing but zero bytes after the first (which only
+  // a value whose second byte is zero can be).
+  if (n == 1 || p[1] == 0) {
+    bool all_zero = true;
+    for (size_t i = 1; i < n; ++i) all_zero = all_zero && p[i] == 0;
+    if ((b0 == 0x80 && n == 1) || all_zero) return true;
+  }
 
   const bool negative = (b0 & 0x80) == 0;
   // Oracle's infinities: FF 65 and 00 (or 00 66) have no finite value.
