@@ -29,15 +29,20 @@ tk_exception eof_error(int64_t pos) { return dump_error("Can't read record. EOF 
 
 bool utf16_charset(int id) { return id == 871 || id == 873 || id == 2000; }
 
-uint8_t must_u8(ora_dump_stream& s) {
+// Out of line, so that the byte readers below inline into the record loop.
+[[noreturn, gnu::noinline, gnu::cold]] void throw_eof(int64_t pos) { throw eof_error(pos); }
+
+inline uint8_t must_u8(ora_dump_stream& s) {
   uint8_t v = 0;
-  if (!s.read_u8(v)) throw eof_error(s.tell());
+  if (!s.read_u8(v)) [[unlikely]]
+    throw_eof(s.tell());
   return v;
 }
 
-uint16_t must_u16be(ora_dump_stream& s) {
+inline uint16_t must_u16be(ora_dump_stream& s) {
   uint16_t v = 0;
-  if (!s.read_u16be(v)) throw eof_error(s.tell());
+  if (!s.read_u16be(v)) [[unlikely]]
+    throw_eof(s.tell());
   return v;
 }
 
