@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libxerces-c-dev libutfcpp-dev nlohmann-json3-dev
   libgeos-dev
+  libbenchmark-dev  # micro-benchmarks of the row path (bench_row_path)
   clang-format
   # The desktop wizard (Qt 6 Widgets, Qt Test), and a virtual display with a
   # font for its screenshots.

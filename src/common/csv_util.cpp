@@ -59,6 +59,7 @@ void csv_file::open_file() {
   // single byte (tab, semicolon, comma).
   for (const unsigned char c : {'"', '\r', '\n'}) m_special[c] = true;
   if (m_delim.size() == 1) m_special[static_cast<unsigned char>(m_delim[0])] = true;
+  m_plain_safe = m_delim.size() == 1 && std::strchr("0123456789-+.: eEinfa", m_delim[0]) == nullptr;
   m_buf.reserve(csv_buffer_size + csv_buffer_size / 4);
   m_buf.assign("\xEF\xBB\xBF", 3);
 }
@@ -82,17 +83,49 @@ void csv_file::write_csv_field(std::u16string_view text) {
 // breaks inside a value go out as stored (LF stays LF, CR LF stays CR LF):
 // RFC 4180 allows them in a quoted field, and rewriting them would change the
 // value. Only the records themselves end with CR LF.
-void csv_file::put_field(const std::string& text) {
-  // One pass over the field: most fields need no quotes.
-  bool quote = false;
-  for (const char c : text) {
-    if (m_special[static_cast<unsigned char>(c)]) {
-      quote = true;
-      break;
+namespace {
+
+constexpr uint64_t k_ones = 0x0101010101010101ull;
+constexpr uint64_t k_highs = 0x8080808080808080ull;
+
+// Nonzero when one of the eight bytes of x equals the byte repeated in b.
+inline uint64_t has_byte(uint64_t x, uint64_t b) {
+  const uint64_t y = x ^ b;
+  return (y - k_ones) & ~y & k_highs;
+}
+
+}  // namespace
+
+bool csv_file::needs_quotes(std::string_view text) const {
+  const char* p = text.data();
+  size_t n = text.size();
+  if (m_delim.size() == 1) {
+    // Eight bytes at a time against the four bytes that force quotes.
+    const uint64_t q = k_ones * '"', cr = k_ones * '\r', lf = k_ones * '\n';
+    const uint64_t d = k_ones * static_cast<unsigned char>(m_delim[0]);
+    while (n >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      if (has_byte(w, q) | has_byte(w, cr) | has_byte(w, lf) | has_byte(w, d)) return true;
+      p += 8;
+      n -= 8;
+    }
+    // The rest in one word padded with zero bytes, which match none of the
+    // four (a NUL delimiter takes the byte loop below).
+    if (n > 0 && m_delim[0] != '\0') {
+      uint64_t w = 0;
+      std::memcpy(&w, p, n);
+      return (has_byte(w, q) | has_byte(w, cr) | has_byte(w, lf) | has_byte(w, d)) != 0;
     }
   }
-  if (!quote && m_delim.size() > 1) quote = text.find(m_delim) != std::string::npos;
-  if (!quote) {
+  for (size_t i = 0; i < n; ++i)
+    if (m_special[static_cast<unsigned char>(p[i])]) return true;
+  return m_delim.size() > 1 && text.find(m_delim) != std::string_view::npos;
+}
+
+void csv_file::put_field(std::string_view text) {
+  // One scan decides; most fields need no quotes and are copied whole.
+  if (!needs_quotes(text)) {
     m_buf += text;
     return;
   }
@@ -105,16 +138,30 @@ void csv_file::put_field(const std::string& text) {
 }
 
 void csv_file::append_record(const udb_record& record) {
-  log_message(1, "csv_file::append_record");
+  if (log_enabled(1)) log_message(1, "csv_file::append_record");
   if (m_fd < 0) throw tk_exception("Error opening CSV file", 1);
   const size_t line_start = m_buf.size();
   const uint32_t side_files = m_side_files;
   try {
+    const bool one_byte = m_delim.size() == 1;
     for (size_t i = 0; i < record.size(); ++i) {
-      if (i != 0) m_buf += m_delim;
+      if (i != 0) {
+        if (one_byte)
+          m_buf.push_back(m_delim[0]);
+        else
+          m_buf += m_delim;
+      }
       const ole_variant& value = record[i].value();
       if (blob_side_files && is_binary_vt(value.get_type())) {
         write_side_file(value);
+        continue;
+      }
+      if (value.holds_utf8()) {
+        put_field(value.utf8_text());
+        continue;
+      }
+      if (m_plain_safe && !is_binary_vt(value.get_type()) && value.get_type() != VT_BSTR) {
+        value.append_text_utf8(m_buf);
         continue;
       }
       m_scratch.clear();

@@ -59,7 +59,9 @@ class csv_file : public udb_recordset {
  private:
   void open_file();
   void write_header(const udb_schema& fields);
-  void put_field(const std::string& utf8);
+  void put_field(std::string_view utf8);
+  // True when the field holds a byte (or the delimiter) that makes it quoted.
+  bool needs_quotes(std::string_view text) const;
   void end_line() { m_buf.append("\r\n", 2); }
   void flush_buffer();
   [[noreturn]] void raise_write_error(int err);
@@ -71,8 +73,11 @@ class csv_file : public udb_recordset {
   tk_string m_temp_path;     // empty when the file is written directly
   std::string m_delim;       // UTF-8 form of the delimiter
   bool m_special[256] = {};  // bytes that make a field quoted
-  std::string m_buf;         // bytes not yet written
-  std::string m_scratch;     // text of the field being written, reused
+  // Numbers and dates never hold the delimiter (nor a quote or line break):
+  // they go into the buffer without a scan.
+  bool m_plain_safe = false;
+  std::string m_buf;      // bytes not yet written
+  std::string m_scratch;  // text of the field being written, reused
   int m_fd = -1;
   uint32_t m_side_files = 0;  // side files written for this CSV file
 };

@@ -364,10 +364,158 @@ ora_text_decoder::ora_text_decoder(const std::string& encoding) : m_encoding(enc
   if (single) {
     m_kind = 0;
     iconv_close(cd);
+    for (int b = 0; b < 256; ++b) {
+      std::string u;
+      tk_append_utf8(u, std::u16string_view(&m_table[b], 1));
+      m_utf8[b][0] = static_cast<char>(u.size());
+      u.copy(&m_utf8[b][1], 3);
+    }
+    m_ascii = true;
+    for (int b = 0; b < 0x80; ++b) m_ascii = m_ascii && m_table[b] == b;
   } else {
     m_kind = 3;
     m_iconv = cd;
   }
+}
+
+namespace {
+
+// Well-formed UTF-8: the bytes the replacing decoder takes without a U+FFFD
+// and without its CESU-8 leniency, so that decoding them and encoding the
+// result again gives them back. A table-driven automaton with no branch on
+// the byte's value; runs of ASCII go eight at a time. Each byte's row packs
+// the next state of every state (6 bits each, a state being its bit
+// offset), so a step is a shift of a row loaded independently of the
+// state, not a chain of dependent loads.
+enum utf8_state : uint8_t {
+  u8_accept,
+  u8_one,     // one continuation byte to come
+  u8_two,     // two
+  u8_three,   // three
+  u8_e0,      // after E0: A0-BF, then one more
+  u8_ed,      // after ED: 80-9F (no surrogates), then one more
+  u8_f0,      // after F0: 90-BF, then two more
+  u8_f4,      // after F4: 80-8F (up to U+10FFFF), then two more
+  u8_reject,  // absorbing
+  u8_states
+};
+
+struct utf8_automaton {
+  uint8_t next[u8_states][256];
+  uint64_t row[256] = {};
+  utf8_automaton() {
+    for (int st = 0; st < u8_states; ++st) {
+      for (int b = 0; b < 256; ++b) {
+        uint8_t to = u8_reject;
+        const bool cont = b >= 0x80 && b <= 0xBF;
+        switch (st) {
+          case u8_accept:
+            if (b < 0x80)
+              to = u8_accept;
+            else if (b >= 0xC2 && b <= 0xDF)
+              to = u8_one;
+            else if (b == 0xE0)
+              to = u8_e0;
+            else if (b == 0xED)
+              to = u8_ed;
+            else if (b >= 0xE1 && b <= 0xEF)
+              to = u8_two;
+            else if (b == 0xF0)
+              to = u8_f0;
+            else if (b >= 0xF1 && b <= 0xF3)
+              to = u8_three;
+            else if (b == 0xF4)
+              to = u8_f4;
+            break;
+          case u8_one:
+            if (cont) to = u8_accept;
+            break;
+          case u8_two:
+            if (cont) to = u8_one;
+            break;
+          case u8_three:
+            if (cont) to = u8_two;
+            break;
+          case u8_e0:
+            if (b >= 0xA0 && b <= 0xBF) to = u8_one;
+            break;
+          case u8_ed:
+            if (b >= 0x80 && b <= 0x9F) to = u8_one;
+            break;
+          case u8_f0:
+            if (b >= 0x90 && b <= 0xBF) to = u8_two;
+            break;
+          case u8_f4:
+            if (b >= 0x80 && b <= 0x8F) to = u8_two;
+            break;
+          default:
+            break;
+        }
+        next[st][b] = to;
+      }
+    }
+    for (int b = 0; b < 256; ++b)
+      for (int st = 0; st < u8_states; ++st)
+        row[b] |= static_cast<uint64_t>(6 * next[st][b]) << (6 * st);
+  }
+};
+
+const utf8_automaton k_utf8;
+
+bool well_formed_utf8(const uint8_t* p, size_t n) {
+  size_t i = 0;
+  uint64_t st = 6 * u8_accept;
+  while (i < n) {
+    if (st == 6 * u8_accept) {
+      // Eight ASCII bytes at a time.
+      while (i + 8 <= n) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ull) break;
+        i += 8;
+      }
+    }
+    // Then up to sixteen bytes through the automaton before looking for
+    // ASCII runs again.
+    const size_t stop = i + 16 < n ? i + 16 : n;
+    for (; i < stop; ++i) st = (k_utf8.row[p[i]] >> st) & 63;
+    if (st == 6 * u8_reject) return false;
+  }
+  return st == 6 * u8_accept;
+}
+
+}  // namespace
+
+bool ora_text_decoder::to_utf8(const uint8_t* p, size_t n, std::string& out) const {
+  if (m_kind == 1) {
+    if (!well_formed_utf8(p, n)) return false;
+    out.append(reinterpret_cast<const char*>(p), n);
+    return true;
+  }
+  if (m_kind != 0) return false;
+  const size_t base = out.size();
+  out.resize(base + 3 * n);
+  char* d = out.data() + base;
+  for (size_t i = 0; i < n; ++i) {
+    // Runs of ASCII, where the set agrees with it, eight bytes at a time.
+    while (m_ascii && i + 8 <= n) {
+      uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      if (w & 0x8080808080808080ull) break;
+      std::memcpy(d, &w, 8);
+      d += 8;
+      i += 8;
+    }
+    if (i == n) break;
+    const char* u = m_utf8[p[i]];
+    // Always copy three bytes; the length says how many count.
+    d[0] = u[1];
+    d[1] = u[2];
+    d[2] = u[3];
+    d += static_cast<uint8_t>(u[0]);
+  }
+  out.resize(static_cast<size_t>(d - out.data()));
+  return true;
 }
 
 ora_text_decoder::~ora_text_decoder() {
@@ -483,6 +631,10 @@ const ora_text_decoder& ora_charsets::decoder_for(int ora_id) const {
 }
 
 void ora_charsets::decode(int ora_id, const uint8_t* p, size_t n, tk_wstring& out) const {
+  decoder_for(ora_id).decode(p, n, out);
+}
+
+void ora_charsets::decode(int ora_id, const uint8_t* p, size_t n, ole_variant& out) const {
   decoder_for(ora_id).decode(p, n, out);
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "TK/tk_utils.h"
+#include "values/ole_var.h"
 
 // Encoding class of a character set.
 enum : int { ORA_CS_SINGLE = 0, ORA_CS_UTF8 = 1, ORA_CS_UTF16 = 2 };
@@ -29,12 +30,23 @@ class ora_text_decoder {
 
   // Appends the decoded text to out. Invalid sequences become U+FFFD.
   void decode(const uint8_t* p, size_t n, tk_wstring& out) const;
+  // Appends the text as UTF-8 when that needs no detour through UTF-16:
+  // a single-byte encoding, or UTF-8 bytes that are well-formed. False
+  // (and `out` as it was) otherwise; decode() then gives the same text.
+  bool to_utf8(const uint8_t* p, size_t n, std::string& out) const;
+  // The text into a value (VT_BSTR): UTF-8 where to_utf8 allows, else UTF-16.
+  void decode(const uint8_t* p, size_t n, ole_variant& out) const {
+    if (!to_utf8(p, n, out.utf8_text_buffer())) decode(p, n, out.text_buffer());
+  }
   const std::string& encoding() const { return m_encoding; }
 
  private:
   std::string m_encoding;
   int m_kind = 0;  // 0 table, 1 UTF-8, 2 UTF-16BE, 3 iconv
   char16_t m_table[256] = {};
+  // UTF-8 form of each byte of a single-byte encoding: length, then bytes.
+  char m_utf8[256][4] = {};
+  bool m_ascii = false;     // bytes below 0x80 are ASCII
   void* m_iconv = nullptr;  // iconv_t, used only from the converting thread
 };
 
@@ -70,6 +82,12 @@ class ora_charsets {
   tk_wstring get_wstring(const uint8_t* p, size_t n, bool national = false) const;
   // Text of a value stored in the character set with the given Oracle id.
   void decode(int ora_id, const uint8_t* p, size_t n, tk_wstring& out) const;
+  // The same into a value (VT_BSTR): as UTF-8 where the bytes allow it,
+  // which is the text the CSV file gets without a round trip.
+  void decode(int ora_id, const uint8_t* p, size_t n, ole_variant& out) const;
+  // The decoder of a character set, for callers that decode many values of
+  // one set and keep it at hand.
+  const ora_text_decoder& decoder(int ora_id) const { return decoder_for(ora_id); }
 
   // Character set of the export client (classic header bytes 1-2): the
   // statement text of a classic dump is written in it.

@@ -29,15 +29,20 @@ tk_exception eof_error(int64_t pos) { return dump_error("Can't read record. EOF 
 
 bool utf16_charset(int id) { return id == 871 || id == 873 || id == 2000; }
 
-uint8_t must_u8(ora_dump_stream& s) {
+// Out of line, so that the byte readers below inline into the record loop.
+[[noreturn, gnu::noinline, gnu::cold]] void throw_eof(int64_t pos) { throw eof_error(pos); }
+
+inline uint8_t must_u8(ora_dump_stream& s) {
   uint8_t v = 0;
-  if (!s.read_u8(v)) throw eof_error(s.tell());
+  if (!s.read_u8(v)) [[unlikely]]
+    throw_eof(s.tell());
   return v;
 }
 
-uint16_t must_u16be(ora_dump_stream& s) {
+inline uint16_t must_u16be(ora_dump_stream& s) {
   uint16_t v = 0;
-  if (!s.read_u16be(v)) throw eof_error(s.tell());
+  if (!s.read_u16be(v)) [[unlikely]]
+    throw_eof(s.tell());
   return v;
 }
 
@@ -98,10 +103,10 @@ void ora_dump_pump_reader_th::decode_pump_text(const t_orcale_ftd& col,
                                                const std::vector<uint8_t>& bytes,
                                                ole_variant& out) const {
   const int cs = text_charset(col);
-  tk_wstring& text = out.text_buffer();
   if (utf16_charset(cs) && (col.ora_type == ORA_CLOB || col.ora_type == ORA_LONG || cs == 2000)) {
     // CLOBs of a varying-width character set are stored as UTF-16BE, as
     // are national-character values.
+    tk_wstring& text = out.text_buffer();
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
       const char16_t u = static_cast<char16_t>((bytes[i] << 8) | bytes[i + 1]);
       if (u == 0) break;
@@ -112,7 +117,7 @@ void ora_dump_pump_reader_th::decode_pump_text(const t_orcale_ftd& col,
   size_t n = bytes.size();
   if (const void* nul = std::memchr(bytes.data(), 0, n))
     n = static_cast<size_t>(static_cast<const uint8_t*>(nul) - bytes.data());
-  m_cs.decode(cs, bytes.data(), n, text);
+  m_cs.decode(cs, bytes.data(), n, out);
 }
 
 void ora_dump_pump_reader_th::get_clob_value(ora_dump_stream& s, const t_orcale_ftd& col,

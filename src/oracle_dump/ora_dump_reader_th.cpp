@@ -448,6 +448,9 @@ void ora_dump_reader_th::get_ole_value(const t_orcale_ftd& col, vartype_t vt, or
         get_IEEE754_value(p, size, out);
         return;
       }
+      if ((vt == VT_I1 || vt == VT_I2 || vt == VT_I4 || vt == VT_I8) &&
+          put_integer_number(p, size, vt, out))
+        return;
       if (!decode_number(p, size, out.decimal_buffer()))
         throw dump_error("Invalid NUMBER value", pos, 0);
       out.finish_decimal(vt);
@@ -511,13 +514,73 @@ void ora_dump_reader_th::get_ole_value(const t_orcale_ftd& col, vartype_t vt, or
 
 // ---- scalar decoders ----------------------------------------------------------
 
+namespace {
+
+// "00" to "99": two decimal digits of one base-100 digit.
+constexpr char k_digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+}  // namespace
+
+bool ora_dump_reader_th::put_integer_number(const uint8_t* p, size_t n, vartype_t vt,
+                                            ole_variant& out) {
+  // The integers of integer columns straight from their base-100 digits.
+  // Anything else (zero, fractions, more than 18 decimal digits, damaged
+  // bytes) is left to the exact decoder.
+  if (n < 2 || n > 10) return false;
+  const uint8_t b0 = p[0];
+  const bool negative = (b0 & 0x80) == 0;
+  size_t last = n;
+  if (negative) {
+    if (p[n - 1] != 0x66) return false;
+    --last;
+    if (last < 2) return false;
+  }
+  const int e = negative ? 62 - b0 : static_cast<int>(b0) - 193;
+  const int pairs = static_cast<int>(last - 1);
+  // value = D * 100^(e - pairs + 1); an integer when that power is whole.
+  if (e < pairs - 1 || e > 8) return false;
+  int64_t v = 0;
+  for (size_t i = 1; i < last; ++i) {
+    const int digit = negative ? 101 - p[i] : p[i] - 1;
+    if (digit < 0 || digit > 99) return false;
+    v = v * 100 + digit;
+  }
+  if (v == 0) return false;
+  for (int k = pairs - 1; k < e; ++k) v *= 100;
+  if (negative) v = -v;
+  switch (vt) {
+    case VT_I1:
+      if (v < -128 || v > 127) return false;
+      out.set_i1(static_cast<int8_t>(v));
+      return true;
+    case VT_I2:
+      if (v < -32768 || v > 32767) return false;
+      out.set_i2(static_cast<int16_t>(v));
+      return true;
+    case VT_I4:
+      if (v < INT32_MIN || v > INT32_MAX) return false;
+      out.set_i4(static_cast<int32_t>(v));
+      return true;
+    default:
+      out.set_i8(v);
+      return true;
+  }
+}
+
 bool ora_dump_reader_th::decode_number(const uint8_t* p, size_t n, ole_decimal& out) {
   out = ole_decimal();
   if (n == 0) return false;
   const uint8_t b0 = p[0];
-  bool all_zero = true;
-  for (size_t i = 1; i < n; ++i) all_zero = all_zero && p[i] == 0;
-  if ((b0 == 0x80 && n == 1) || all_zero) return true;  // zero
+  // Zero: 80 alone, or nothing but zero bytes after the first (which only
+  // a value whose second byte is zero can be).
+  if (n == 1 || p[1] == 0) {
+    bool all_zero = true;
+    for (size_t i = 1; i < n; ++i) all_zero = all_zero && p[i] == 0;
+    if ((b0 == 0x80 && n == 1) || all_zero) return true;
+  }
 
   const bool negative = (b0 & 0x80) == 0;
   // Oracle's infinities: FF 65 and 00 (or 00 66) have no finite value.
@@ -533,8 +596,8 @@ bool ora_dump_reader_th::decode_number(const uint8_t* p, size_t n, ole_decimal& 
     const int digit = negative ? 101 - p[i] : p[i] - 1;
     if (digit < 0 || digit > 99) return false;
     if (nd + 2 > ole_decimal::max_digits) return false;
-    d[nd++] = static_cast<char>('0' + digit / 10);
-    d[nd++] = static_cast<char>('0' + digit % 10);
+    std::memcpy(d + nd, k_digit_pairs + 2 * digit, 2);
+    nd += 2;
   }
   const int pairs = static_cast<int>(last - 1);
   // value = D * 100^(e - pairs + 1)
@@ -542,8 +605,10 @@ bool ora_dump_reader_th::decode_number(const uint8_t* p, size_t n, ole_decimal& 
   int lead = 0;
   while (lead < nd && d[lead] == '0') ++lead;
   if (lead == nd) return true;  // all digits zero
-  std::memmove(d, d + lead, static_cast<size_t>(nd - lead));
-  nd -= lead;
+  if (lead > 0) {
+    std::memmove(d, d + lead, static_cast<size_t>(nd - lead));
+    nd -= lead;
+  }
   while (nd > 0 && d[nd - 1] == '0') {
     --nd;
     ++exponent;
@@ -690,8 +755,14 @@ void ora_dump_reader_th::get_interval_value(const uint8_t* p, size_t n, ole_vari
 
 void ora_dump_reader_th::get_string_value(const t_orcale_ftd& col, const uint8_t* p, size_t n,
                                           ole_variant& out) const {
-  tk_wstring& t = out.text_buffer();
-  m_cs.decode(text_charset(col), p, n, t);
+  // Most columns of a table share one character set: its decoder is kept
+  // at hand instead of being looked up for every value.
+  const int cs = text_charset(col);
+  if (cs != m_decoder_id || m_decoder == nullptr) {
+    m_decoder = &m_cs.decoder(cs);
+    m_decoder_id = cs;
+  }
+  m_decoder->decode(p, n, out);
 }
 
 // ---- LOB and LONG decoders ----------------------------------------------------

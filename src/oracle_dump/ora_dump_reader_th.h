@@ -49,6 +49,10 @@ class ora_dump_reader_th {
   // NUMBER bytes to an exact decimal (VT_I4 0 for zero). Raises on damage.
   static void get_floating_value2(const uint8_t* p, size_t n, ole_variant& out);
   static bool decode_number(const uint8_t* p, size_t n, ole_decimal& out);
+  // A NUMBER of an integer column (vt VT_I1 to VT_I8) that is a nonzero
+  // integer of that range, set without the decimal detour; false (and
+  // `out` untouched) for every other value.
+  static bool put_integer_number(const uint8_t* p, size_t n, vartype_t vt, ole_variant& out);
   static void get_IEEE754_value(const uint8_t* p, size_t n, ole_variant& out);
   static bool get_datetime_value(const uint8_t* p, size_t n, ole_variant& out);
   // fraction_digits: the column's declared fraction precision, 0 when unknown.
@@ -104,6 +108,8 @@ class ora_dump_reader_th {
                       ole_variant& out) const;
 
   const ora_charsets& m_cs;
+  mutable const ora_text_decoder* m_decoder = nullptr;  // of m_decoder_id
+  mutable int m_decoder_id = -1;
   std::vector<int> m_field_index;  // m_arr_fields resolved against the schema
   const udb_schema* m_fields_schema = nullptr;
   std::vector<uint8_t> m_buf;  // scratch for values assembled from pieces

@@ -38,25 +38,40 @@ bool only_blanks(const char* p) {
   return *p == '\0';
 }
 
-// Decimal digits, at least `width` of them ("%0*u"); dates are printed for
-// every value of every date column, so this avoids printf on the row path.
-void append_digits(std::string& out, unsigned value, int width) {
+// Decimal digits, at least `width` of them ("%0*u"), written at d; returns
+// the end. Dates are printed for every value of every date column, so the
+// text is assembled in a small buffer and appended once, without printf.
+char* put_digits(char* d, unsigned value, int width) {
   char buf[12];
   int n = 0;
   do {
     buf[n++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  for (int i = n; i < width; ++i) out.push_back('0');
-  while (n > 0) out.push_back(buf[--n]);
+  for (int i = n; i < width; ++i) *d++ = '0';
+  while (n > 0) *d++ = buf[--n];
+  return d;
 }
 
-void append_date(std::string& out, const tk_systemtime& st) {
-  append_digits(out, st.year, 4);
-  out.push_back('-');
-  append_digits(out, st.month, 2);
-  out.push_back('-');
-  append_digits(out, st.day, 2);
+// Two digits of a value below 100 (the fields of a valid date and time).
+inline char* put_two(char* d, unsigned value) {
+  if (value >= 100) return put_digits(d, value, 2);
+  d[0] = static_cast<char>('0' + value / 10);
+  d[1] = static_cast<char>('0' + value % 10);
+  return d + 2;
+}
+
+char* put_date(char* d, const tk_systemtime& st) {
+  if (st.year >= 1000 && st.year <= 9999) {
+    d = put_two(d, st.year / 100u);
+    d = put_two(d, st.year % 100u);
+  } else {
+    d = put_digits(d, st.year, 4);
+  }
+  *d++ = '-';
+  d = put_two(d, st.month);
+  *d++ = '-';
+  return put_two(d, st.day);
 }
 
 // Digits needed to write a fraction of nanoseconds without losing a digit.
@@ -69,24 +84,24 @@ int needed_fraction_digits(uint32_t ns) {
   return digits;
 }
 
-void append_time(std::string& out, const ole_date& d, int precision) {
-  const tk_systemtime& st = d.st;
-  append_digits(out, st.hour % 24u, 2);
-  out.push_back(':');
-  append_digits(out, st.minute, 2);
-  out.push_back(':');
-  append_digits(out, st.second, 2);
-  const uint32_t ns = d.fraction_ns();
-  if (precision == 0 || ns == 0) return;
+char* put_time(char* d, const ole_date& v, int precision) {
+  const tk_systemtime& st = v.st;
+  d = put_two(d, st.hour % 24u);
+  *d++ = ':';
+  d = put_two(d, st.minute);
+  *d++ = ':';
+  d = put_two(d, st.second);
+  const uint32_t ns = v.fraction_ns();
+  if (precision == 0 || ns == 0) return d;
   // A column that declares its fraction digits (TIMESTAMP(9)) prints that
   // many, as Oracle shows them; otherwise milliseconds, microseconds or
   // nanoseconds, whichever the value needs. Never fewer than the value holds.
   int digits;
-  if (d.fraction_digits != 0) {
-    digits = d.fraction_digits > 9 ? 9 : d.fraction_digits;
-  } else if (d.nanoseconds != 0) {
+  if (v.fraction_digits != 0) {
+    digits = v.fraction_digits > 9 ? 9 : v.fraction_digits;
+  } else if (v.nanoseconds != 0) {
     digits = 9;
-  } else if (precision == 6 && d.microseconds != 0) {
+  } else if (precision == 6 && v.microseconds != 0) {
     digits = 6;
   } else {
     digits = 3;
@@ -97,30 +112,33 @@ void append_time(std::string& out, const ole_date& d, int precision) {
   if (digits < needed) digits = needed <= 3 ? 3 : needed <= 6 ? 6 : 9;
   uint32_t value = ns;
   for (int i = digits; i < 9; ++i) value /= 10;
-  out.push_back('.');
-  append_digits(out, value, digits);
+  *d++ = '.';
+  return put_digits(d, value, digits);
 }
 
 // " +hh:mm" of a value that carries its time zone.
-void append_zone(std::string& out, const ole_date& d) {
-  if (!d.has_zone) return;
-  int32_t minutes = d.time_zone;
-  out.push_back(' ');
-  out.push_back(minutes < 0 ? '-' : '+');
+char* put_zone(char* d, const ole_date& v) {
+  if (!v.has_zone) return d;
+  int32_t minutes = v.time_zone;
+  *d++ = ' ';
+  *d++ = minutes < 0 ? '-' : '+';
   if (minutes < 0) minutes = -minutes;
-  append_digits(out, static_cast<unsigned>(minutes / 60), 2);
-  out.push_back(':');
-  append_digits(out, static_cast<unsigned>(minutes % 60), 2);
+  d = put_digits(d, static_cast<unsigned>(minutes / 60), 2);
+  *d++ = ':';
+  return put_digits(d, static_cast<unsigned>(minutes % 60), 2);
 }
 
 // The narrow form of a pure time carries a zero date; the wide form, used
 // when a date is converted to text, does not.
-void append_form(const ole_date& d, std::string& out, int precision, bool narrow) {
-  switch (d.kind) {
+void append_form(const ole_date& v, std::string& out, int precision, bool narrow) {
+  // The longest form: 5-digit year, 10-digit fields of a damaged zone.
+  char buf[96];
+  char* d = buf;
+  switch (v.kind) {
     case ole_date::pure_date:
-      if (d.fraction_ns() == 0 && !d.has_zone) {
-        append_date(out, d.st);
-        return;
+      if (v.fraction_ns() == 0 && !v.has_zone) {
+        d = put_date(d, v.st);
+        break;
       }
       // A fraction or zone set after the fields were refined to a pure date:
       // print them rather than lose them.
@@ -128,23 +146,27 @@ void append_form(const ole_date& d, std::string& out, int precision, bool narrow
     case ole_date::datetime: {
       // A midnight value prints as a date, unless it has a fraction of a
       // second (a TIMESTAMP of 00:00:00.000000400 must keep it) or a zone.
-      bool midnight = d.st.hour == 0 && d.st.minute == 0 && d.st.second == 0 &&
-                      d.fraction_ns() == 0 && !d.has_zone;
-      append_date(out, d.st);
-      if (midnight && d.date_only) return;
-      out.push_back(' ');
-      append_time(out, d, precision);
-      append_zone(out, d);
-      return;
+      bool midnight = v.st.hour == 0 && v.st.minute == 0 && v.st.second == 0 &&
+                      v.fraction_ns() == 0 && !v.has_zone;
+      d = put_date(d, v.st);
+      if (midnight && v.date_only) break;
+      *d++ = ' ';
+      d = put_time(d, v, precision);
+      d = put_zone(d, v);
+      break;
     }
     case ole_date::pure_time:
-      if (narrow) out.append("0000-00-00 ");
-      append_time(out, d, precision);
-      append_zone(out, d);
-      return;
+      if (narrow) {
+        std::memcpy(d, "0000-00-00 ", 11);
+        d += 11;
+      }
+      d = put_time(d, v, precision);
+      d = put_zone(d, v);
+      break;
     default:
       return;
   }
+  out.append(buf, static_cast<size_t>(d - buf));
 }
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.

@@ -70,10 +70,24 @@ void ole_decimal::append_to(std::string& out) const {
     ++p;
     --n;
   }
-  if (negative) out.push_back('-');
+  // Every value is printed for every NUMBER of a row: the text is put
+  // together in a buffer and appended once. Exponents of a damaged value
+  // may be far out; those take the long way.
+  char buf[192];
+  char* d = buf;
+  if (negative) *d++ = '-';
   if (exponent >= 0) {
-    out.append(p, n);
-    out.append(static_cast<size_t>(exponent), '0');
+    if (n + static_cast<size_t>(exponent) + 1 > sizeof buf) {
+      out.append(buf, static_cast<size_t>(d - buf));
+      out.append(p, n);
+      out.append(static_cast<size_t>(exponent), '0');
+      return;
+    }
+    std::memcpy(d, p, n);
+    d += n;
+    std::memset(d, '0', static_cast<size_t>(exponent));
+    d += exponent;
+    out.append(buf, static_cast<size_t>(d - buf));
     return;
   }
   // Fraction digits: zeros at the end of the fraction are not printed.
@@ -84,16 +98,30 @@ void ole_decimal::append_to(std::string& out) const {
     --frac;
   }
   if (frac == 0) {
-    out.append(p, end);
+    std::memcpy(d, p, end);
+    d += end;
   } else if (end > frac) {
-    out.append(p, end - frac);
-    out.push_back('.');
-    out.append(p + (end - frac), frac);
+    std::memcpy(d, p, end - frac);
+    d += end - frac;
+    *d++ = '.';
+    std::memcpy(d, p + (end - frac), frac);
+    d += frac;
   } else {
-    out.append("0.");
-    out.append(frac - end, '0');
-    out.append(p, end);
+    if (frac + 3 > sizeof buf) {
+      out.append(buf, static_cast<size_t>(d - buf));
+      out.append("0.");
+      out.append(frac - end, '0');
+      out.append(p, end);
+      return;
+    }
+    *d++ = '0';
+    *d++ = '.';
+    std::memset(d, '0', frac - end);
+    d += frac - end;
+    std::memcpy(d, p, end);
+    d += end;
   }
+  out.append(buf, static_cast<size_t>(d - buf));
 }
 
 std::string ole_decimal::to_string() const {

@@ -346,19 +346,32 @@ void ole_variant::set_date(const ole_date& d) {
 }
 void ole_variant::set_text(std::u16string_view text) {
   m_vt = VT_BSTR;
+  m_utf8 = false;
   m_text.assign(text);
 }
 
 void ole_variant::append_text(std::u16string_view text) {
-  if (m_vt != VT_BSTR) m_text.clear();
+  if (m_vt != VT_BSTR) {
+    m_text.clear();
+    m_utf8 = false;
+  }
+  if (m_utf8) widen();
   m_vt = VT_BSTR;
   m_text.append(text);
 }
 
 tk_wstring& ole_variant::text_buffer() {
   m_vt = VT_BSTR;
+  m_utf8 = false;
   m_text.clear();
   return m_text;
+}
+
+void ole_variant::widen() const {
+  if (!m_utf8) return;
+  m_text.clear();
+  tk_append_utf8_to_ucs2(m_text, m_text8);
+  m_utf8 = false;
 }
 
 void ole_variant::set_bytes(const uint8_t* p, size_t n) {
@@ -372,6 +385,10 @@ size_t ole_variant::get_bytes(const uint8_t*& out, std::string& buffer) const {
   if (m_vt == VT_EMPTY || m_vt == VT_NULL) {
     log_message(1, "OLE_Variant is empty");
     return 0;
+  }
+  if (m_vt == VT_BSTR && m_utf8) {
+    out = reinterpret_cast<const uint8_t*>(m_text8.data());
+    return m_text8.size();
   }
   if (m_vt == VT_BSTR) {
     buffer = tk_u8(m_text);
@@ -402,12 +419,14 @@ void ole_variant::allocate_safe_array(size_t size) {
 
 void ole_variant::attach_string(const tk_string& utf8) {
   m_vt = VT_BSTR;
+  m_utf8 = false;
   m_text.clear();
   tk_append_utf8_to_ucs2(m_text, utf8);
 }
 
 void ole_variant::attach_wstring(const tk_wstring& text) {
   m_vt = VT_BSTR;
+  m_utf8 = false;
   m_text.assign(text);
 }
 
@@ -460,7 +479,10 @@ void ole_variant::append_text_utf8(std::string& out) const {
       m_date.append_to(out, 6);
       return;
     case VT_BSTR:
-      tk_append_utf8(out, m_text);
+      if (m_utf8)
+        out.append(m_text8);
+      else
+        tk_append_utf8(out, m_text);
       return;
     case VT_BLOB:
     case VT_ARRAY_UI1:
@@ -480,7 +502,7 @@ tk_string ole_variant::to_string() const {
 }
 
 tk_wstring ole_variant::to_wstring() const {
-  if (m_vt == VT_BSTR) return m_text;
+  if (m_vt == VT_BSTR) return text();
   tk_wstring w;
   tk_append_utf8_to_ucs2(w, to_string());
   return w;
@@ -649,7 +671,7 @@ ole_decimal ole_variant::exact_value() const {
     case VT_BOOL:  // as a number VARIANT_TRUE is -1
       return ole_decimal::from_int64(m_u.boolean);
     case VT_BSTR: {
-      tk_string text = tk_ucs2_to_utf8(m_text);
+      tk_string text = tk_ucs2_to_utf8(this->text());
       if (!d.parse(trim_blanks(text))) {
         log_message(2, "VariantChangeType failed: '%s'", text.c_str());
         throw ole_cast_exception();
@@ -711,6 +733,7 @@ void ole_variant::store_integer(vartype_t vt, const ole_decimal& integral) {
 
 void ole_variant::change_type(vartype_t vt) {
   const vartype_t old = m_vt;
+  if (old == VT_BSTR) widen();
   // VT_BLOB and VT_ARRAY|VT_UI1 hold the same byte array.
   if ((old == VT_ARRAY_UI1 && vt == VT_BLOB) || (old == VT_BLOB && vt == VT_ARRAY_UI1)) {
     log_message(1, "Replace by synonym");
@@ -735,6 +758,7 @@ void ole_variant::change_type(vartype_t vt) {
   if (old == VT_DATE) {
     if (vt != VT_BSTR) throw ole_cast_exception();
     m_text = m_date.to_wstring(6);
+    m_utf8 = false;
     m_vt = VT_BSTR;
     return;
   }
@@ -751,6 +775,7 @@ void ole_variant::change_type(vartype_t vt) {
     if (vt != VT_BSTR || old == VT_BLOB_OBJECT) return;
     size_t n = std::min(m_bytes.size(), k_max_hex_bytes);
     m_text.clear();
+    m_utf8 = false;
     tk_append_ucs2(m_text, std::string_view(reinterpret_cast<const char*>(m_bytes.data()), n));
     m_vt = VT_BSTR;
     return;
@@ -808,6 +833,7 @@ void ole_variant::change_type(vartype_t vt) {
     if (!is_numeric_vt(old)) throw ole_cast_exception();
     tk_wstring text = to_wstring();
     m_text.swap(text);
+    m_utf8 = false;
     m_vt = VT_BSTR;
     return;
   }

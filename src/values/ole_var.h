@@ -6,6 +6,11 @@
 // (up to 40 significant digits, any exponent Oracle allows), so numbers reach
 // the CSV file exactly. Text and byte payloads keep their storage when a value
 // is overwritten, so a record reused row after row does not allocate again.
+//
+// A text can be held in either of two forms: UTF-16 (what the engine works
+// with) or UTF-8 (what the CSV files hold). Text decoded from a UTF-8 or
+// single-byte character set goes straight to UTF-8 and stays there on its
+// way to the CSV file; the UTF-16 form is made only when someone asks for it.
 #pragma once
 
 #include <cstdint>
@@ -126,6 +131,18 @@ class ole_variant {
   // Makes the value VT_BSTR with an EMPTY text (capacity kept) and returns
   // the text for the caller to append to.
   tk_wstring& text_buffer();
+  // The same for a text given as UTF-8: the caller appends well-formed
+  // UTF-8 only (no surrogates, no overlong forms), which text() widens.
+  std::string& utf8_text_buffer() {
+    m_vt = VT_BSTR;
+    m_utf8 = true;
+    m_text8.clear();
+    return m_text8;
+  }
+  // A VT_BSTR whose text is held as UTF-8.
+  bool holds_utf8() const { return m_vt == VT_BSTR && m_utf8; }
+  // The UTF-8 text of a value that holds_utf8().
+  const std::string& utf8_text() const { return m_text8; }
   void set_bytes(const uint8_t* p, size_t n);  // VT_ARRAY_UI1 (kept even for n == 0)
   // Makes the value VT_ARRAY_UI1 with NO bytes (capacity kept).
   std::vector<uint8_t>& byte_buffer();
@@ -144,7 +161,10 @@ class ole_variant {
   int32_t i4() const { return m_u.i4; }
   const ole_decimal& decimal() const { return m_dec; }
   const ole_date& date() const { return m_date; }
-  const tk_wstring& text() const { return m_text; }
+  const tk_wstring& text() const {
+    if (m_utf8) widen();
+    return m_text;
+  }
   const std::vector<uint8_t>& bytes() const { return m_bytes; }
   // The value's bytes without a copy: a byte array's own storage (valid
   // while the value is unchanged) or a text as UTF-8 written into `buffer`.
@@ -170,6 +190,8 @@ class ole_variant {
   void append_text_utf8(std::string& out) const;
 
  protected:
+  // Makes the UTF-16 form the value's text when it is held as UTF-8.
+  void widen() const;
   ole_decimal exact_value() const;
   void store_integer(vartype_t vt, const ole_decimal& integral);
 
@@ -190,7 +212,9 @@ class ole_variant {
   } m_u{};
   ole_date m_date;
   ole_decimal m_dec;
-  tk_wstring m_text;
+  mutable tk_wstring m_text;
+  std::string m_text8;          // the text when m_utf8 is set
+  mutable bool m_utf8 = false;  // the text is m_text8, not m_text
   std::vector<uint8_t> m_bytes;
 };
 

@@ -80,6 +80,64 @@ TEST(csv_file, quoting_and_line_ends) {
   }
 }
 
+// The quote decision is made eight bytes at a time: a byte that forces
+// quotes must be found at every position of a long field, whether the text
+// is held as UTF-8 or UTF-16, and numbers or dates must be quoted when the
+// delimiter is a character they contain.
+TEST(csv_file, quotes_are_found_anywhere_in_long_fields) {
+  test_dir dir;
+  two_columns t;
+  const std::string path = dir / "q.csv";
+  for (const char16_t* delimiter : {u";", u",", u"\t", u"||"}) {
+    const std::string d = tk_u8(delimiter);
+    for (const std::string& special :
+         {std::string("\""), std::string("\r"), std::string("\n"), d}) {
+      for (size_t at = 0; at < 19; ++at) {
+        std::string value(19, 'x');
+        value.replace(at, 1, special);
+        value += "\xC3\xA9";  // a letter beyond ASCII after it
+        for (const bool utf8 : {false, true}) {
+          {
+            csv_file csv(tk_u16(path), delimiter);
+            t.record[0].set_i4(1);
+            if (utf8)
+              t.record[1].utf8_text_buffer() = value;
+            else
+              t.record[1].set_text(tk_u16(value));
+            csv.append_record(t.record);
+            csv.close();
+          }
+          std::string quoted = "\"";
+          for (const char c : value) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+          quoted += "\"";
+          EXPECT_EQ(test_read_file(path), bom + "1" + d + quoted + "\r\n")
+              << "delimiter " << d << " at " << at << (utf8 ? " utf8" : " utf16");
+        }
+      }
+    }
+  }
+  // Delimiters that numbers and dates contain.
+  struct plain_case {
+    const char16_t* delimiter;
+    const char* expected;
+  };
+  for (const plain_case& c : {plain_case{u".", "\"1.5\".2024-01-02 03:04:05"},
+                              plain_case{u"-", "1.5-\"2024-01-02 03:04:05\""},
+                              plain_case{u":", "1.5:\"2024-01-02 03:04:05\""},
+                              plain_case{u";", "1.5;2024-01-02 03:04:05"}}) {
+    {
+      csv_file csv(tk_u16(path), c.delimiter);
+      ole_decimal half;
+      ASSERT_TRUE(half.parse("1.5"));
+      t.record[0].set_decimal(half);
+      t.record[1].set_date(ole_date(std::string("2024-01-02 03:04:05")));
+      csv.append_record(t.record);
+      csv.close();
+    }
+    EXPECT_EQ(test_read_file(path), bom + c.expected + "\r\n") << tk_u8(c.delimiter);
+  }
+}
+
 TEST(csv_file, header_names_are_quoted_like_values) {
   test_dir dir;
   t_ftd a{0, u"A;B", VT_BSTR, false, ole_variant(), 0};

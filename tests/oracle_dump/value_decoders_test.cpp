@@ -80,6 +80,61 @@ TEST(NumberDecoder, IntegerColumnsKeepValuesThatDoNotFit) {
   EXPECT_EQ(csv_text(v), "763");
 }
 
+// Integer columns take their integers without the decimal detour; the
+// result (tag and text) must be what the exact decoder gives, for every
+// byte string, good or damaged, and every integer tag.
+TEST(NumberDecoder, IntegerShortcutAgreesWithTheExactDecoder) {
+  std::vector<std::vector<uint8_t>> inputs = {
+      {0xC1, 0x02},                          // 1
+      {0xC2, 0x08, 0x40},                    // 763
+      {0xC3, 0x02},                          // 10000
+      {0x3E, 0x64, 0x66},                    // -1
+      {0x3D, 0x5E, 0x66},                    // -700
+      {0xC5, 0x0A, 0x01, 0x01, 0x01},        // 9000000
+      {0xC1, 0x02, 0x33},                    // 1.5
+      {0xC0, 0x33},                          // 0.5
+      {0xCA, 0x0A},                          // 9E18
+      {0xC9, 0x64, 0x64, 0x64, 0x64, 0x64},  // 99999999990000000
+      {0x80},                                // zero
+      {0xC1, 0x00},                          // damaged digit
+      {0x3E, 0x64},                          // negative without terminator
+      {0xFF, 0x65},                          // infinity
+      {0x00},
+      {0xC1, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02},
+  };
+  uint64_t seed = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    std::vector<uint8_t> b(1 + i % 10);
+    for (uint8_t& x : b) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      x = static_cast<uint8_t>(seed >> 56);
+    }
+    // Mostly plausible exponents and digits.
+    if (i % 2 == 0) b[0] = static_cast<uint8_t>(0xC0 + i % 12);
+    if (i % 4 == 1) {
+      b[0] = static_cast<uint8_t>(0x3F - i % 12);
+      b.back() = 0x66;
+    }
+    for (size_t k = 1; k < b.size() && i % 3 != 0; ++k) b[k] = static_cast<uint8_t>(1 + b[k] % 100);
+    inputs.push_back(b);
+  }
+  int shortcuts = 0;
+  for (const std::vector<uint8_t>& b : inputs) {
+    for (const vartype_t vt : {VT_I1, VT_I2, VT_I4, VT_I8}) {
+      ole_variant exact;
+      const bool ok = ora_dump_reader_th::decode_number(b.data(), b.size(), exact.decimal_buffer());
+      if (ok) exact.finish_decimal(vt);
+      ole_variant fast;
+      if (!ora_dump_reader_th::put_integer_number(b.data(), b.size(), vt, fast)) continue;
+      ASSERT_TRUE(ok);
+      ++shortcuts;
+      EXPECT_EQ(fast.get_type(), exact.get_type());
+      EXPECT_EQ(csv_text(fast), csv_text(exact));
+    }
+  }
+  EXPECT_GT(shortcuts, 2000);
+}
+
 TEST(NumberDecoder, RejectsDamagedDigits) {
   ole_variant v;
   const std::vector<uint8_t> b = {0xC2, 0x00, 0x70};
@@ -245,4 +300,88 @@ TEST(IntervalDecoder, DayToSecondAndYearToMonth) {
   const uint8_t ym_neg[] = {0x7F, 0xFF, 0xFF, 0xFF, 0x3A};
   ora_dump_reader_th::get_interval_value(ym_neg, 5, v);
   EXPECT_EQ(csv_text(v), "-1-02");
+}
+
+// Text of a UTF-8 or single-byte character set goes to UTF-8 directly, and
+// must give exactly what decoding to UTF-16 and encoding again gives; bytes
+// that decoding would repair or regroup (invalid, overlong, surrogates,
+// CESU-8 pairs, cut sequences) take the UTF-16 way.
+TEST(TextDecoder, DirectUtf8MatchesTheRoundTrip) {
+  const std::string cases[] = {
+      "",
+      "plain ascii text that is longer than eight bytes",
+      "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x99\x82 \xF4\x8F\xBF\xBF \xEF\xBF\xBD",
+      std::string("nul\0inside", 10),
+      "\xC3",                      // cut
+      "abcdefgh\xC3(",             // bad continuation after a full block
+      "\xC0\xAF",                  // overlong
+      "\xE0\x80\xAF",              // overlong
+      "\xED\xA0\x80",              // lone surrogate
+      "\xED\xA0\xBD\xED\xB8\x82",  // CESU-8 pair (Oracle's UTF8)
+      "\xF4\x90\x80\x80",          // beyond U+10FFFF
+      "\xF8\x88\x80\x80\x80",      // five-byte form
+      "\xFF\xFE",
+      "\xED\x9F\xBF",  // U+D7FF, the last before the surrogates
+  };
+  for (const char* encoding : {"UTF-8", "CP1252", "ISO-8859-1"}) {
+    ora_text_decoder d(encoding);
+    for (const std::string& c : cases) {
+      const uint8_t* p = reinterpret_cast<const uint8_t*>(c.data());
+      tk_wstring wide;
+      d.decode(p, c.size(), wide);
+      std::string round_trip;
+      tk_append_utf8(round_trip, wide);
+      std::string direct = "prefix";
+      if (d.to_utf8(p, c.size(), direct)) {
+        EXPECT_EQ(direct, "prefix" + round_trip) << encoding << " " << c;
+      } else {
+        EXPECT_STREQ(encoding, "UTF-8") << c;  // single-byte sets always convert
+        EXPECT_EQ(direct, "prefix");
+        EXPECT_NE(round_trip, c) << "well-formed text refused: " << c;
+      }
+      ole_variant v;
+      ora_charsets cs;
+      const int id = std::string(encoding) == "UTF-8" ? 873 : 178;
+      if (std::string(encoding) == "ISO-8859-1") continue;
+      cs.decode(id, p, c.size(), v);
+      std::string csv;
+      v.append_text_utf8(csv);
+      EXPECT_EQ(csv, round_trip) << encoding << " " << c;
+      EXPECT_EQ(v.text(), wide) << encoding << " " << c;
+    }
+  }
+}
+
+// The direct way is taken exactly when the round trip through UTF-16 gives
+// the bytes back: every two-byte string and many random longer ones, with
+// bytes drawn mostly from the lead and continuation ranges.
+TEST(TextDecoder, DirectUtf8IsTakenExactlyForRoundTripText) {
+  ora_text_decoder d("UTF-8");
+  auto check = [&](const std::string& c) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(c.data());
+    tk_wstring wide;
+    d.decode(p, c.size(), wide);
+    std::string round_trip;
+    tk_append_utf8(round_trip, wide);
+    std::string direct;
+    const bool taken = d.to_utf8(p, c.size(), direct);
+    EXPECT_EQ(taken, round_trip == c) << testing::PrintToString(c);
+    if (taken) {
+      EXPECT_EQ(direct, c);
+    }
+  };
+  for (int a = 0; a < 256; ++a)
+    for (int b = 0; b < 256; ++b)
+      check(std::string{'x', static_cast<char>(a), static_cast<char>(b)});
+  const uint8_t picks[] = {0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC2,
+                           0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xFF};
+  uint64_t seed = 99;
+  for (int i = 0; i < 200000; ++i) {
+    std::string c(1 + i % 23, 'a');
+    for (char& ch : c) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      ch = static_cast<char>(picks[(seed >> 33) % sizeof picks]);
+    }
+    check(c);
+  }
 }

@@ -75,6 +75,15 @@ TEST(ole_date, calendar_fields_print_by_kind_and_fraction) {
   EXPECT_EQ(ole_date(make_st(2023, 6, 15, 7, 8, 9)).to_string(), "2023-06-15 07:08:09");
   EXPECT_EQ(ole_date(make_st(0, 0, 0, 25, 1, 2)).to_string(),
             "0000-00-00 01:01:02");  // hour mod 24
+  // Years of fewer or more than four digits, fields beyond two digits (a
+  // damaged value): every digit is printed, the year with at least four.
+  EXPECT_EQ(ole_date(make_st(44, 3, 15, 12, 0, 1)).to_string(), "0044-03-15 12:00:01");
+  EXPECT_EQ(ole_date(make_st(999, 12, 31)).to_string(), "0999-12-31");
+  EXPECT_EQ(ole_date(make_st(1000, 1, 1, 0, 0, 1)).to_string(), "1000-01-01 00:00:01");
+  EXPECT_EQ(ole_date(make_st(9999, 12, 31, 23, 59, 59)).to_string(), "9999-12-31 23:59:59");
+  EXPECT_EQ(ole_date(make_st(10000, 1, 1)).to_string(), "10000-01-01");
+  EXPECT_EQ(ole_date(make_st(65535, 100, 65535, 23, 100, 65535)).to_string(),
+            "65535-100-65535 23:100:65535");
 
   ole_date midnight(make_st(2023, 6, 15));
   midnight.kind = ole_date::datetime;

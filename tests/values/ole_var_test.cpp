@@ -452,3 +452,62 @@ TEST(ole_variant, numeric_accessors) {
   st.hour = 12;
   EXPECT_DOUBLE_EQ(ole_variant(st).to_double(), 2.5);  // OLE Automation date
 }
+
+// Text held as UTF-8 (as decoded from a UTF-8 or single-byte dump) is the
+// same value as its UTF-16 form to every reader, and writing another text
+// into the value drops it.
+TEST(ole_variant, text_held_as_utf8_reads_like_utf16) {
+  const std::string utf8 = "d\xC3\xA9j\xC3\xA0 \xF0\x9F\x99\x82 \xE4\xB8\xAD";
+  const tk_wstring wide = u"d\u00e9j\u00e0 \U0001F642 \u4e2d";
+  ole_variant v;
+  v.utf8_text_buffer() = utf8;
+  EXPECT_TRUE(v.holds_utf8());
+  EXPECT_EQ(v.get_type(), VT_BSTR);
+  EXPECT_EQ(csv(v), utf8);
+  const uint8_t* p = nullptr;
+  std::string scratch;
+  ASSERT_EQ(v.get_bytes(p, scratch), utf8.size());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), utf8.size()), utf8);
+  EXPECT_EQ(v.to_string(), utf8);
+  EXPECT_EQ(v.to_wstring(), wide);
+  ole_variant copy = v;
+  EXPECT_EQ(copy.text(), wide);  // widened on demand
+  EXPECT_FALSE(copy.holds_utf8());
+  EXPECT_EQ(csv(copy), utf8);
+
+  v.append_text(u"!");
+  EXPECT_EQ(v.text(), wide + u"!");
+  EXPECT_EQ(csv(v), utf8 + "!");
+
+  for (int how = 0; how < 4; ++how) {
+    ole_variant w;
+    w.utf8_text_buffer() = utf8;
+    switch (how) {
+      case 0:
+        w.set_text(u"new");
+        break;
+      case 1:
+        w.text_buffer() += u"new";
+        break;
+      case 2:
+        w = tk_string("new");
+        break;
+      default:
+        w.set_i4(5);
+        w.append_text(u"new");
+        break;
+    }
+    EXPECT_FALSE(w.holds_utf8()) << how;
+    EXPECT_EQ(csv(w), "new") << how;
+    EXPECT_EQ(w.text(), u"new") << how;
+  }
+
+  ole_variant n;
+  n.utf8_text_buffer() = " 12.50 ";
+  n.change_type(VT_R8);
+  EXPECT_EQ(n.r8(), 12.5);
+  ole_variant b;
+  b.utf8_text_buffer() = "true";
+  b.change_type(VT_BOOL);
+  EXPECT_EQ(csv(b), "1");
+}
