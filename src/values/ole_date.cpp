@@ -169,16 +169,7 @@ void append_form(const ole_date& v, std::string& out, int precision, bool narrow
   out.append(buf, static_cast<size_t>(d - buf));
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
+// The date of a day number (days since 1970-01-01).
 void civil_from_days(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   z += 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -193,6 +184,15 @@ void civil_from_days(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
 }
 
 }  // namespace
+
+int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
 
 ole_date::ole_date(const tk_systemtime& s) : kind(datetime), st(s) { refine_type(); }
 

@@ -56,3 +56,6 @@ class ole_date {
   uint32_t microseconds = 0;
   tk_systemtime st;
 };
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t days_from_civil(int64_t y, unsigned m, unsigned d);

@@ -143,16 +143,6 @@ int64_t double_to_int64(double v) {
   return static_cast<int64_t>(r);
 }
 
-// Day number of a proleptic Gregorian date (days since 1970-01-01).
-int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 // OLE Automation date: days since 1899-12-30, the time as the fraction (whose
 // magnitude, not sign, counts for days before 1899-12-30).
 double ole_automation_date(const ole_date& d) {
