@@ -19,8 +19,9 @@ printf 'EMP\nDEPT\n' >"$out/table_list/plain"
 printf '\xEF\xBB\xBFEMP\r\n\r\nSCOTT.DEPT\r\n' >"$out/table_list/bom_crlf"
 printf 'emp\nEMP\nX-ARTI\n\n\n' >"$out/table_list/cases"
 # Our own small seeds for the profile and cache readers.
-cp tests/fuzz/seeds/profile/* "$out/profile/"
-cp tests/fuzz/seeds/context_cache/* "$out/context_cache/"
+for t in profile context_cache; do
+  find "tests/fuzz/seeds/$t" -maxdepth 1 -type f -exec cp {} "$out/$t/" \;
+done
 
 if [ ! -d "$dumps" ]; then
   echo "fuzz-seeds: $dumps not found; the regression files are the only seeds"
