@@ -79,12 +79,7 @@ class corpus_test : public QObject {
     QCOMPARE(std::system(cmd.c_str()), 0);
 
     wizard_harness h;
-    h.converter.source_file = tk_u16(path);
-    h.converter.dest_folder = tk_u16(gui);
-    h.show();
-    h.next();
-    h.next();
-    h.next();
+    h.start_reading(path, gui);
     QVERIFY(h.wait_for(tvx_tables_id));
     h.wizard->tables->on_add_all();
     h.next();

@@ -65,6 +65,16 @@ class wizard_harness {
     wizard->show();
     QApplication::processEvents();
   }
+  // Shows the wizard on a dump and a destination and goes on through the
+  // welcome, file and settings pages: the dump's reading starts.
+  void start_reading(const std::string& dump, const std::string& dest) {
+    converter.source_file = tk_u16(dump);
+    converter.dest_folder = tk_u16(dest);
+    show();
+    next();
+    next();
+    next();
+  }
   int page() const { return wizard->currentId(); }
   void next() { wizard->next(); }
   void back() { wizard->button(QWizard::BackButton)->click(); }

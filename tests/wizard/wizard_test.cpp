@@ -227,12 +227,7 @@ class wizard_test : public QObject {
   void a_failed_reading_returns_to_the_file_page() {
     test_write_file(dir / "junk.dmp", std::string(4096, 'j'));
     wizard_harness h;
-    h.converter.source_file = tk_u16(dir / "junk.dmp");
-    h.converter.dest_folder = tk_u16(dest);
-    h.show();
-    h.next();
-    h.next();
-    h.next();
+    h.start_reading(dir / "junk.dmp", dest);
     QVERIFY(h.wait_for(tvx_files_id));
     QCOMPARE(h.dialogs.size(), size_t(1));
     QCOMPARE(h.dialogs.at(0).kind, gui_dialog::error);
@@ -324,12 +319,7 @@ class wizard_test : public QObject {
   // Cancel while the dump is read: the reading stops and the wizard closes.
   void cancel_while_reading_closes_the_wizard() {
     wizard_harness h;
-    h.converter.source_file = tk_u16(dump);
-    h.converter.dest_folder = tk_u16(dest);
-    h.show();
-    h.next();
-    h.next();
-    h.next();
+    h.start_reading(dump, dest);
     QCOMPARE(h.page(), int(tvx_reading_id));
     h.wizard->reject();
     QTRY_VERIFY_WITH_TIMEOUT(!h.wizard->isVisible(), 20000);
@@ -340,12 +330,7 @@ class wizard_test : public QObject {
   // profile (the extension added to a name typed without it).
   void the_finish_page_lists_errors_and_saves_the_settings() {
     wizard_harness h;
-    h.converter.source_file = tk_u16(dump);
-    h.converter.dest_folder = tk_u16(dest);
-    h.show();
-    h.next();
-    h.next();
-    h.next();
+    h.start_reading(dump, dest);
     QVERIFY(h.wait_for(tvx_tables_id));
     h.wizard->tables->on_add_all();
     // A file where the CSV file must go: that table fails, the other goes on.
