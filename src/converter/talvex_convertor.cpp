@@ -43,7 +43,6 @@ struct talvex_convertor::table_job {
   std::exception_ptr failure;  // what ended the table, raised again when it is finished
   // Tables converted in parallel keep their console text and the errors of
   // reading their rows until the tables before them are finished.
-  bool parallel = false;
   console_capture console;
   std::vector<tk_exception> read_errors;
   bool done = false;  // the rows are converted (guarded by the pool's lock)
@@ -481,7 +480,6 @@ void talvex_convertor::convert_in_parallel(const std::vector<tk_wstring>& names,
       check_cancel();
       auto job = std::make_unique<table_job>();
       job->name = names[next++];
-      job->parallel = true;
       console_capture_install(&job->console);
       open_table(*job, engine, validator);
       console_capture_install(nullptr);
